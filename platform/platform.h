@@ -1,0 +1,126 @@
+// The platform layer: every operating-system call of the service goes through
+// here. Everything above this header is portable C++.
+//
+// Calls that tests may want to fail on purpose (sockets, thread start, time,
+// output) go through one swappable table, PlatformApi; the current table is
+// Platform(). Locks are a small class of their own.
+//
+// Socket errors are always reported as Windows Sockets error numbers (10048
+// for an address in use, and so on), whatever the operating system, so that
+// the server and its error texts are the same on every platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+// A socket handle wide enough for a POSIX descriptor and a Winsock SOCKET.
+using SocketHandle = std::intptr_t;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+// Windows Sockets error numbers that the layer itself produces.
+inline constexpr int kWsaEintr = 10004;
+inline constexpr int kWsaEwouldblock = 10035;
+inline constexpr int kWsaEaddrinuse = 10048;
+inline constexpr int kWsaEtimedout = 10060;
+
+// Flag for Recv: look at the waiting bytes without taking them.
+inline constexpr int kRecvPeek = 2;
+
+using ThreadHandle = void*;
+using ThreadMain = void (*)(void* argument);
+
+struct PlatformApi {
+  // Socket library. SocketStartup returns 0 or a Windows Sockets error number.
+  int (*socketStartup)();
+  void (*socketCleanup)();
+  int (*lastSocketError)();
+
+  // An IPv4 stream socket, or kInvalidSocket.
+  SocketHandle (*openStreamSocket)();
+  // Bind to every local address on port (host order); 0 or -1.
+  int (*bindAnyAddress)(SocketHandle socket, std::uint16_t port);
+  int (*listen)(SocketHandle socket, int backlog);
+  SocketHandle (*accept)(SocketHandle socket);
+  // As recv/send: bytes moved, 0 when the peer closed, -1 on error.
+  int (*recv)(SocketHandle socket, void* buffer, int count, int flags);
+  int (*send)(SocketHandle socket, const void* data, int count);
+  int (*closeSocket)(SocketHandle socket);
+  // Ends both directions, waking any thread blocked on the socket; the handle
+  // stays valid until closed.
+  int (*shutdownSocket)(SocketHandle socket);
+  // A send that cannot make progress for this long fails (0: never).
+  int (*setSendTimeout)(SocketHandle socket, std::uint32_t milliseconds);
+  // Port (host order) a bound socket listens on, or -1.
+  int (*localPort)(SocketHandle socket);
+  // The local host name; 0 on success.
+  int (*hostName)(char* buffer, int size);
+  // First IPv4 address of a host name in dotted form; 0 on success.
+  int (*resolveIPv4)(const char* name, char* dotted, int size);
+
+  // Threads. startThread returns nullptr when no thread could be started.
+  ThreadHandle (*startThread)(ThreadMain main, void* argument);
+  void (*joinThread)(ThreadHandle thread);
+
+  // Milliseconds since some fixed moment, wrapping at 2^32.
+  std::uint32_t (*tickCount)();
+  void (*sleepMs)(std::uint32_t milliseconds);
+
+  // Diagnostic output. Texts are in the Japanese ANSI code page (932); a
+  // platform whose terminal expects another encoding converts them.
+  void (*writeStandardError)(const char* text);
+  void (*writeStandardOutput)(const char* text);
+  void (*debugOutput)(const char* text);
+};
+
+// The table in force; the native one unless a test installed another.
+const PlatformApi& Platform();
+const PlatformApi& NativePlatform();
+// Installs a table (nullptr restores the native one). Only for tests, and
+// only while no thread of the service is running.
+void SetPlatformForTesting(const PlatformApi* api);
+
+// A non-recursive lock (a critical section on Windows).
+class Lock {
+ public:
+  Lock();
+  ~Lock();
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  void Enter();
+  void Leave();
+
+ private:
+  alignas(16) unsigned char storage_[64];
+};
+
+class LockGuard {
+ public:
+  explicit LockGuard(Lock& lock) : lock_(lock) { lock_.Enter(); }
+  ~LockGuard() { lock_.Leave(); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+
+ private:
+  Lock& lock_;
+};
+
+// A one-shot or resettable signal between threads, used to wait without
+// spinning (for example until a listener is ready, or threads have ended).
+class Event {
+ public:
+  Event();
+  ~Event();
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+  void Set();
+  void Reset();
+  // True when set, false when the timeout (milliseconds) passed first.
+  bool Wait(std::uint32_t milliseconds);
+
+ private:
+  alignas(16) unsigned char storage_[128];
+};
+
+}  // namespace plat

@@ -1,0 +1,97 @@
+// The 71 command codes in table order, each with its handler from the
+// command family files in commands/. An entry whose handler is nullptr is
+// known but not yet served: it behaves like an unknown code.
+#include "commands/handlers.h"
+#include "protocol/command_table.h"
+
+namespace vesk {
+namespace {
+
+using namespace commands;
+
+constexpr CommandTableEntry kBaseCommands[] = {
+    {FVAS, "FVAS"},    // 0  set the accelerating voltage
+    {FEBS, "FEBS"},    // 1  switch the high voltage
+    {FXSR, "FXSR"},    // 2  read the high-voltage status
+    {nullptr, "ECLS"}, // 3  set the condenser lens
+    {nullptr, "EOCS"}, // 4  set the objective lens, coarse
+    {nullptr, "EOFS"}, // 5  set the objective lens, fine
+    {nullptr, "EOWS"}, // 6  set the working distance
+    {nullptr, "ESMS"}, // 7  set the stigmators
+    {nullptr, "EMGS"}, // 8  set the magnification
+    {nullptr, "EFAS"}, // 9  automatic focus
+    {nullptr, "ESAS"}, // 10 automatic stigmation
+    {nullptr, "ELCS"}, // 11 reset the objective and condenser lenses
+    {nullptr, "EXSR"}, // 12 read the optics snapshot
+    {nullptr, "APCR"}, // 13 read the PCD mode
+    {nullptr, "APLS"}, // 14 set the PCD mode
+    {nullptr, "WABS"}, // 15 move the stage to absolute positions
+    {nullptr, "WRES"}, // 16 move the stage by relative distances
+    {nullptr, "WDSS"}, // 17 stop the stage
+    {nullptr, "WINR"}, // 18 read the stage information
+    {nullptr, "WSTR"}, // 19 read the stage move status and positions
+    {nullptr, "DSCS"}, // 20 set detector item 0 (contrast)
+    {nullptr, "DSBS"}, // 21 set detector item 1 (brightness)
+    {nullptr, "DRCS"}, // 22 set detector item 2
+    {nullptr, "DRBS"}, // 23 set detector item 3
+    {nullptr, "DTGS"}, // 24 set detector item 4
+    {nullptr, "DTBS"}, // 25 set detector item 5
+    {nullptr, "DCGS"}, // 26 set detector item 6
+    {nullptr, "DCSS"}, // 27 set detector item 7
+    {nullptr, "DCBS"}, // 28 set detector item 8
+    {nullptr, "DHGS"}, // 29 set detector item 9
+    {nullptr, "DHSS"}, // 30 set detector item 10
+    {nullptr, "DHBS"}, // 31 set detector item 11
+    {nullptr, "DHLS"}, // 32 set detector item 12
+    {nullptr, "DUCS"}, // 33 set detector item 13
+    {nullptr, "DUBS"}, // 34 set detector item 14
+    {nullptr, "DACS"}, // 35 automatic contrast and brightness
+    {nullptr, "DDSR"}, // 36 read all detector items
+    {nullptr, "DWCS"}, // 37 set the IMS value
+    {nullptr, "DWSR"}, // 38 read the IMS value
+    {nullptr, "IFSR"}, // 39 read the image-data flag
+    {nullptr, "IFFS"}, // 40 request an image capture (variant 2)
+    {nullptr, "EAAR"}, // 41 read the automatic-operation mode
+    {nullptr, "EAAS"}, // 42 start an automatic adjustment
+    {nullptr, "IFSS"}, // 43 request an image capture (variant 1)
+    {nullptr, "EISS"}, // 44 set the image shift
+    {nullptr, "EGSS"}, // 45 set the gun alignment shift
+    {nullptr, "EGTS"}, // 46 set the gun alignment tilt
+    {nullptr, "EGAS"}, // 47 start the automatic gun alignment
+    {nullptr, "EGAR"}, // 48 read the automatic gun alignment state
+    {nullptr, "EXAS"}, // 49 set beam blanking, then read the optics snapshot
+};
+
+constexpr CommandTableEntry kExtendedCommands[] = {
+    {nullptr, "EMGD"}, // 0  change the magnification relatively
+    {nullptr, "EOCD"}, // 1  change the objective lens coarse relatively
+    {nullptr, "EOFD"}, // 2  change the objective lens fine relatively
+    {nullptr, "DSCD"}, // 3  change the contrast by a step
+    {nullptr, "DSBD"}, // 4  change the brightness by a step
+    {nullptr, "ESXD"}, // 5  change stigmator X (fine) relatively
+    {nullptr, "ESYD"}, // 6  change stigmator Y (fine) relatively
+    {nullptr, "DXRS"}, // 7  set the scan speed
+    {nullptr, "WJOY"}, // 8  pass joystick values to the stage
+    {nullptr, "ISAV"}, // 9  capture and save an image, waiting for the end
+    {nullptr, "PNEL"}, // 10 carry out an operation-panel step
+    {nullptr, "IFRZ"}, // 11 set and read the freeze mode
+    {nullptr, "ERAS"}, // 12 set the rotation angle
+    {nullptr, "PIST"}, // 13 read the instrument model code
+    {nullptr, "FVMS"}, // 14 set the vacuum mode
+    {nullptr, "FPMS"}, // 15 manual pressure adjustment
+    {nullptr, "FPAS"}, // 16 automatic pressure adjustment
+    {nullptr, "FLVR"}, // 17 read the vacuum status
+    {nullptr, "ECCS"}, // 18 set the condenser lens (extended range)
+    {nullptr, "XRFX"}, // 19 load a recipe file
+    {nullptr, "WSCS"}, // 20 move the image to a point
+};
+
+static_assert(std::size(kBaseCommands) == 50);
+static_assert(std::size(kExtendedCommands) == 21);
+
+}  // namespace
+
+CommandTable BaseCommandTable() { return kBaseCommands; }
+CommandTable ExtendedCommandTable() { return kExtendedCommands; }
+
+}  // namespace vesk
