@@ -54,6 +54,11 @@ struct PlatformApi {
   int (*setSendTimeout)(SocketHandle socket, std::uint32_t milliseconds);
   // Port (host order) a bound socket listens on, or -1.
   int (*localPort)(SocketHandle socket);
+  // A receive that waits longer than this fails (0: never).
+  int (*setReceiveTimeout)(SocketHandle socket, std::uint32_t milliseconds);
+  // A stream socket connected to host:port (dotted IPv4 or a name), or
+  // kInvalidSocket. Used by clients.
+  SocketHandle (*connectTo)(const char* host, std::uint16_t port);
   // The local host name; 0 on success.
   int (*hostName)(char* buffer, int size);
   // First IPv4 address of a host name in dotted form; 0 on success.
@@ -62,6 +67,8 @@ struct PlatformApi {
   // Threads. startThread returns nullptr when no thread could be started.
   ThreadHandle (*startThread)(ThreadMain main, void* argument);
   void (*joinThread)(ThreadHandle thread);
+  // Lets a thread run on its own; its handle is no longer valid.
+  void (*detachThread)(ThreadHandle thread);
 
   // Milliseconds since some fixed moment, wrapping at 2^32.
   std::uint32_t (*tickCount)();
@@ -117,6 +124,24 @@ class Event {
   void Set();
   void Reset();
   // True when set, false when the timeout (milliseconds) passed first.
+  bool Wait(std::uint32_t milliseconds);
+
+ private:
+  alignas(16) unsigned char storage_[128];
+};
+
+// Counts running tasks; Wait returns when the count is back at zero. The
+// last Done is the final access of the finishing thread to the object, so
+// the object may be destroyed as soon as Wait has returned true.
+class WaitGroup {
+ public:
+  WaitGroup();
+  ~WaitGroup();
+  WaitGroup(const WaitGroup&) = delete;
+  WaitGroup& operator=(const WaitGroup&) = delete;
+  void Add();
+  void Done();
+  // True when the count reached zero, false when the timeout came first.
   bool Wait(std::uint32_t milliseconds);
 
  private:

@@ -18,11 +18,14 @@ int CloseSocket(SocketHandle socket);
 int ShutdownSocket(SocketHandle socket);
 int SetSendTimeout(SocketHandle socket, std::uint32_t milliseconds);
 int LocalPort(SocketHandle socket);
+int SetReceiveTimeout(SocketHandle socket, std::uint32_t milliseconds);
+SocketHandle ConnectTo(const char* host, std::uint16_t port);
 int HostName(char* buffer, int size);
 int ResolveIPv4(const char* name, char* dotted, int size);
 
 ThreadHandle StartThread(ThreadMain main, void* argument);
 void JoinThread(ThreadHandle thread);
+void DetachThread(ThreadHandle thread);
 
 std::uint32_t TickCount();
 void SleepMs(std::uint32_t milliseconds);

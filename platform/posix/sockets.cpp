@@ -133,13 +133,48 @@ int ShutdownSocket(SocketHandle socket) {
   return ::shutdown(static_cast<int>(socket), SHUT_RDWR) == 0 ? 0 : Fail();
 }
 
-int SetSendTimeout(SocketHandle socket, std::uint32_t milliseconds) {
+namespace {
+int SetTimeout(SocketHandle socket, int option, std::uint32_t milliseconds) {
   timeval timeout{};
   timeout.tv_sec = static_cast<time_t>(milliseconds / 1000);
   timeout.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
-  return ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) == 0
-             ? 0
-             : Fail();
+  return ::setsockopt(static_cast<int>(socket), SOL_SOCKET, option, &timeout, sizeof timeout) == 0 ? 0
+                                                                                                     : Fail();
+}
+}  // namespace
+
+int SetSendTimeout(SocketHandle socket, std::uint32_t milliseconds) {
+  return SetTimeout(socket, SO_SNDTIMEO, milliseconds);
+}
+
+int SetReceiveTimeout(SocketHandle socket, std::uint32_t milliseconds) {
+  return SetTimeout(socket, SO_RCVTIMEO, milliseconds);
+}
+
+SocketHandle ConnectTo(const char* host, std::uint16_t port) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
+    lastError = 11001;
+    return kInvalidSocket;
+  }
+  sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  ::freeaddrinfo(found);
+  address.sin_port = htons(port);
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    Fail();
+    return kInvalidSocket;
+  }
+  while (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (errno == EINTR) continue;
+    Fail();
+    ::close(fd);
+    return kInvalidSocket;
+  }
+  return fd;
 }
 
 int LocalPort(SocketHandle socket) {

@@ -41,6 +41,12 @@ void JoinThread(ThreadHandle thread) {
   delete native;
 }
 
+void DetachThread(ThreadHandle thread) {
+  auto* native = static_cast<pthread_t*>(thread);
+  pthread_detach(*native);
+  delete native;
+}
+
 std::uint32_t TickCount() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -61,8 +67,8 @@ const PlatformApi& NativePlatform() {
       posix::SocketStartup, posix::SocketCleanup,   posix::LastSocketError, posix::OpenStreamSocket,
       posix::BindAnyAddress, posix::Listen,         posix::Accept,          posix::Recv,
       posix::Send,           posix::CloseSocket,    posix::ShutdownSocket,  posix::SetSendTimeout,
-      posix::LocalPort,      posix::HostName,       posix::ResolveIPv4,     posix::StartThread,
-      posix::JoinThread,     posix::TickCount,      posix::SleepMs,         posix::WriteStandardError,
+      posix::LocalPort,      posix::SetReceiveTimeout, posix::ConnectTo, posix::HostName,       posix::ResolveIPv4,     posix::StartThread,
+      posix::JoinThread,     posix::DetachThread,   posix::TickCount,      posix::SleepMs,         posix::WriteStandardError,
       posix::WriteStandardOutput, posix::DebugOutput,
   };
   return api;
@@ -117,8 +123,8 @@ void Event::Reset() {
   pthread_mutex_unlock(&state.mutex);
 }
 
-bool Event::Wait(std::uint32_t milliseconds) {
-  EventState& state = State(storage_);
+namespace {
+timespec DeadlineAfter(std::uint32_t milliseconds) {
   timespec deadline{};
   clock_gettime(CLOCK_MONOTONIC, &deadline);
   deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
@@ -127,6 +133,13 @@ bool Event::Wait(std::uint32_t milliseconds) {
     deadline.tv_sec += 1;
     deadline.tv_nsec -= 1000000000L;
   }
+  return deadline;
+}
+}  // namespace
+
+bool Event::Wait(std::uint32_t milliseconds) {
+  EventState& state = State(storage_);
+  const timespec deadline = DeadlineAfter(milliseconds);
   pthread_mutex_lock(&state.mutex);
   while (!state.set) {
     if (pthread_cond_timedwait(&state.condition, &state.mutex, &deadline) == ETIMEDOUT) break;
@@ -134,6 +147,58 @@ bool Event::Wait(std::uint32_t milliseconds) {
   bool result = state.set;
   pthread_mutex_unlock(&state.mutex);
   return result;
+}
+
+namespace {
+struct WaitGroupState {
+  pthread_mutex_t mutex;
+  pthread_cond_t condition;
+  long count;
+};
+WaitGroupState& GroupState(unsigned char* storage) { return *reinterpret_cast<WaitGroupState*>(storage); }
+}  // namespace
+
+WaitGroup::WaitGroup() {
+  static_assert(sizeof(WaitGroupState) <= sizeof storage_);
+  auto* state = new (storage_) WaitGroupState{};
+  pthread_mutex_init(&state->mutex, nullptr);
+  pthread_condattr_t attributes;
+  pthread_condattr_init(&attributes);
+  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+  pthread_cond_init(&state->condition, &attributes);
+  pthread_condattr_destroy(&attributes);
+}
+
+WaitGroup::~WaitGroup() {
+  WaitGroupState& state = GroupState(storage_);
+  pthread_cond_destroy(&state.condition);
+  pthread_mutex_destroy(&state.mutex);
+}
+
+void WaitGroup::Add() {
+  WaitGroupState& state = GroupState(storage_);
+  pthread_mutex_lock(&state.mutex);
+  ++state.count;
+  pthread_mutex_unlock(&state.mutex);
+}
+
+void WaitGroup::Done() {
+  WaitGroupState& state = GroupState(storage_);
+  pthread_mutex_lock(&state.mutex);
+  if (--state.count == 0) pthread_cond_broadcast(&state.condition);
+  pthread_mutex_unlock(&state.mutex);
+}
+
+bool WaitGroup::Wait(std::uint32_t milliseconds) {
+  WaitGroupState& state = GroupState(storage_);
+  const timespec deadline = DeadlineAfter(milliseconds);
+  pthread_mutex_lock(&state.mutex);
+  while (state.count > 0) {
+    if (pthread_cond_timedwait(&state.condition, &state.mutex, &deadline) == ETIMEDOUT) break;
+  }
+  bool idle = state.count == 0;
+  pthread_mutex_unlock(&state.mutex);
+  return idle;
 }
 
 }  // namespace plat

@@ -1,0 +1,104 @@
+// The command server: a TCP listener with 20 client slots, one thread per
+// connection, framing of requests by their header and serialised dispatch.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "protocol/message.h"
+
+namespace vesk {
+
+inline constexpr std::uint16_t kDefaultPort = 22300;
+inline constexpr int kClientSlotCount = 20;
+inline constexpr int kListenBacklog = 5;
+// How long one reply may take to leave; a client that stops reading its
+// replies is disconnected after this, so it cannot hold DispatchLock.
+inline constexpr std::uint32_t kDefaultReplySendTimeoutMs = 10000;
+
+class CommandServer;
+
+struct ClientSlot {
+  plat::SocketHandle socket = plat::kInvalidSocket;  // kInvalidSocket: free
+  int index = 0;
+  plat::Lock lock;  // guards the change of socket between free and busy
+  std::uint32_t expectedLength = 0;
+  std::uint8_t* header = nullptr;
+  std::uint8_t* body = nullptr;
+  char clientName[256] = {};  // printed on departure; never filled
+  alignas(8) std::uint8_t messageBuffer[kMessageBufferSize] = {};
+  CommandServer* server = nullptr;
+};
+
+class CommandServer {
+ public:
+  CommandServer();
+  // Stops the server and waits for every thread that uses it.
+  ~CommandServer();
+  CommandServer(const CommandServer&) = delete;
+  CommandServer& operator=(const CommandServer&) = delete;
+
+  // The listener thread's body: starts the socket library, binds the port on
+  // every local address and accepts until Stop. Returns when start-up fails
+  // or the server stops.
+  void RunListener(std::uint16_t port);
+
+  // Starts RunListener(port) on a thread of its own; false if no thread.
+  bool StartListener(std::uint16_t port);
+
+  // Waits until the listener listens (its port, useful with port 0) or has
+  // given up (-1), at most timeoutMs.
+  int WaitUntilListening(std::uint32_t timeoutMs);
+
+  // Stops accepting, ends every connection and waits for the threads, at
+  // most connectionWaitMs for connections still busy with a command. Safe
+  // to call more than once, and from an exit handler.
+  void Stop(std::uint32_t connectionWaitMs = 5000);
+
+  void SetReplySendTimeout(std::uint32_t milliseconds) { replySendTimeoutMs_ = milliseconds; }
+
+  // Number of busy slots, for diagnostics and tests.
+  int BusySlotCount();
+
+ private:
+  friend void ServeConnection(ClientSlot& slot);
+  void AcceptLoop();
+  void AssignConnection(plat::SocketHandle socket);
+  void RefuseConnection(plat::SocketHandle socket);
+  void ConnectionEnded();
+
+  std::atomic<std::int32_t> winsockStarted_{0};
+  std::atomic<plat::SocketHandle> listenSocket_{plat::kInvalidSocket};
+  ClientSlot slots_[kClientSlotCount];
+
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> listeningPort_{0};  // 0: not yet, -1: gave up
+  plat::Event listenerSettled_;
+  plat::ThreadHandle listenerThread_ = nullptr;
+  plat::Lock stopLock_;
+  plat::WaitGroup connections_;
+  std::atomic<std::uint32_t> replySendTimeoutMs_{kDefaultReplySendTimeoutMs};
+};
+
+// The one server of the service process. Built on first use and never
+// destroyed; its clean-up (Stop) is registered with the exit handlers.
+CommandServer& TheCommandServer();
+
+// The process-wide lock that lets only one command run at a time. It is
+// never destroyed, so a thread still finishing a command during exit can
+// never use a deleted lock.
+plat::Lock& DispatchLock();
+
+// Serves one connection until the client leaves; the body of its thread.
+void ServeConnection(ClientSlot& slot);
+
+// Sends all count bytes; 1 on success, 0 when a send failed or the
+// connection closed (a count of 0 gives 0).
+int SendAll(plat::SocketHandle socket, const std::uint8_t* data, int count);
+
+// The local host's first IPv4 address in dotted form; false when the host
+// name is unavailable, empty or does not resolve.
+bool ResolveLocalAddress(char* dotted, int size);
+
+}  // namespace vesk

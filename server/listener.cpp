@@ -1,0 +1,254 @@
+// The listener: socket start-up, the accept loop and the 20 client slots.
+#include <cstdlib>
+#include <new>
+
+#include "server/command_server.h"
+#include "server/diagnostics.h"
+#include "server/socket_error_text.h"
+
+namespace vesk {
+namespace {
+
+constexpr char kRefusal[] = "SRV ERR\r\n";
+// A failing accept (out of descriptors, say) is retried after this pause
+// rather than at once, so the listener cannot spin on the processor.
+constexpr std::uint32_t kAcceptRetryPauseMs = 50;
+
+const char* LastSocketErrorText() {
+  return SocketErrorText(static_cast<unsigned int>(plat::Platform().lastSocketError()));
+}
+
+struct ListenerStart {
+  CommandServer* server;
+  std::uint16_t port;
+};
+
+void ListenerThreadStart(void* raw) {
+  ListenerStart start = *static_cast<ListenerStart*>(raw);
+  delete static_cast<ListenerStart*>(raw);
+  start.server->RunListener(start.port);
+}
+
+void ConnectionThreadStart(void* raw) { ServeConnection(*static_cast<ClientSlot*>(raw)); }
+
+void StopTheCommandServer() { TheCommandServer().Stop(); }
+
+}  // namespace
+
+CommandServer::CommandServer() {
+  for (int i = 0; i < kClientSlotCount; ++i) {
+    plat::LockGuard guard(slots_[i].lock);
+    slots_[i].socket = plat::kInvalidSocket;
+  }
+  winsockStarted_ = 0;
+  listenSocket_.store(plat::kInvalidSocket);
+  for (int i = 0; i < kClientSlotCount; ++i) {
+    slots_[i].index = i;
+    slots_[i].server = this;
+  }
+}
+
+CommandServer::~CommandServer() { Stop(UINT32_MAX); }
+
+CommandServer& TheCommandServer() {
+  // Never destroyed: threads that outlive the exit handler's wait must still
+  // find their slots and locks intact.
+  static CommandServer* server = [] {
+    auto* built = new CommandServer;
+    std::atexit(StopTheCommandServer);
+    return built;
+  }();
+  return *server;
+}
+
+plat::Lock& DispatchLock() {
+  static plat::Lock* lock = new plat::Lock;
+  return *lock;
+}
+
+bool ResolveLocalAddress(char* dotted, int size) {
+  char name[256] = {};
+  if (plat::Platform().hostName(name, sizeof name) != 0 || name[0] == '\0') return false;
+  return plat::Platform().resolveIPv4(name, dotted, size) == 0;
+}
+
+bool CommandServer::StartListener(std::uint16_t port) {
+  auto* start = new (std::nothrow) ListenerStart{this, port};
+  if (start == nullptr) return false;
+  plat::ThreadHandle thread = plat::Platform().startThread(ListenerThreadStart, start);
+  if (thread == nullptr) {
+    delete start;
+    return false;
+  }
+  plat::LockGuard guard(stopLock_);
+  listenerThread_ = thread;
+  return true;
+}
+
+int CommandServer::WaitUntilListening(std::uint32_t timeoutMs) {
+  listenerSettled_.Wait(timeoutMs);
+  return listeningPort_.load();
+}
+
+void CommandServer::RunListener(std::uint16_t port) {
+  const plat::PlatformApi& os = plat::Platform();
+  auto giveUp = [this] {
+    listeningPort_.store(-1);
+    listenerSettled_.Set();
+  };
+
+  ReportToStandardError("Tessik's Draw Server\n");
+  ReportToStandardError("Press Ctrl+C to shutdown.\n");
+
+  const int startup = os.socketStartup();
+  if (startup != 0) {
+    ReportBoth("error at WSAStartup():%s\n", SocketErrorText(static_cast<unsigned int>(startup)));
+    return giveUp();
+  }
+  winsockStarted_ = 1;
+
+  char address[64] = {};
+  if (ResolveLocalAddress(address, sizeof address)) {
+    ReportBoth("IP Address:%s\n", address);
+  } else {
+    ReportBoth("Warning:Can't get local host IP address.\n");
+  }
+
+  ReportToStandardError("open...");
+  plat::SocketHandle listening = os.openStreamSocket();
+  if (listening == plat::kInvalidSocket) {
+    ReportBoth("error at socket():%s\n", LastSocketErrorText());
+    return giveUp();
+  }
+  ReportToStandardError("bind...");
+  ReportToDebugger("bind...");
+  if (os.bindAnyAddress(listening, port) != 0) {
+    ReportBoth("error at bind():%s\n", LastSocketErrorText());
+    os.closeSocket(listening);
+    return giveUp();
+  }
+
+  ReportToStandardError("listen...\n");
+  ReportToDebugger("listen...\n");
+  if (os.listen(listening, kListenBacklog) != 0) {
+    ReportBoth("error at listen():%s\n", LastSocketErrorText());
+    os.closeSocket(listening);
+    return giveUp();
+  }
+
+  // Published only once it listens, so that Stop's shutdown always wakes
+  // the accept; Stop sets stopping_ before it looks, so one of the two
+  // always sees the other.
+  listenSocket_.store(listening);
+  const int bound = os.localPort(listening);
+  listeningPort_.store(bound > 0 ? bound : port);
+  listenerSettled_.Set();
+  AcceptLoop();
+}
+
+void CommandServer::AcceptLoop() {
+  const plat::PlatformApi& os = plat::Platform();
+  while (!stopping_.load()) {
+    plat::SocketHandle accepted = os.accept(listenSocket_.load());
+    if (stopping_.load()) {
+      if (accepted != plat::kInvalidSocket) os.closeSocket(accepted);
+      break;
+    }
+    if (accepted == plat::kInvalidSocket) {
+      ReportBoth("error at temp accept():%s\n", LastSocketErrorText());
+      os.sleepMs(kAcceptRetryPauseMs);
+      continue;
+    }
+    AssignConnection(accepted);
+  }
+}
+
+void CommandServer::AssignConnection(plat::SocketHandle accepted) {
+  const plat::PlatformApi& os = plat::Platform();
+  // The lowest free slot wins; each slot's lock is held only while looking
+  // at it, and across the store of the new socket.
+  for (ClientSlot& slot : slots_) {
+    slot.lock.Enter();
+    if (slot.socket != plat::kInvalidSocket) {
+      slot.lock.Leave();
+      continue;
+    }
+    slot.socket = accepted;
+    os.setSendTimeout(accepted, replySendTimeoutMs_.load());
+    connections_.Add();
+    slot.lock.Leave();
+
+    plat::ThreadHandle thread = os.startThread(ConnectionThreadStart, &slot);
+    if (thread != nullptr) {
+      os.detachThread(thread);
+      return;
+    }
+    // No thread for this connection: give the slot back rather than leave
+    // it busy for ever.
+    ReportBoth("error at _beginthread(): connection %d closed.\n", slot.index);
+    slot.lock.Enter();
+    os.closeSocket(slot.socket);
+    slot.socket = plat::kInvalidSocket;
+    slot.lock.Leave();
+    connections_.Done();
+    return;
+  }
+  RefuseConnection(accepted);
+}
+
+void CommandServer::RefuseConnection(plat::SocketHandle accepted) {
+  const plat::PlatformApi& os = plat::Platform();
+  if (SendAll(accepted, reinterpret_cast<const std::uint8_t*>(kRefusal), sizeof kRefusal - 1) == 0) {
+    ReportBoth("waring at send byebye:%d,%s\n", kClientSlotCount, LastSocketErrorText());
+  }
+  if (os.closeSocket(accepted) != 0) {
+    ReportBoth("error at closesocket():%s\n", LastSocketErrorText());
+  }
+  ReportBoth("refused.\n");
+}
+
+void CommandServer::ConnectionEnded() { connections_.Done(); }
+
+int CommandServer::BusySlotCount() {
+  int busy = 0;
+  for (ClientSlot& slot : slots_) {
+    plat::LockGuard guard(slot.lock);
+    if (slot.socket != plat::kInvalidSocket) ++busy;
+  }
+  return busy;
+}
+
+void CommandServer::Stop(std::uint32_t connectionWaitMs) {
+  const plat::PlatformApi& os = plat::Platform();
+  plat::LockGuard stopGuard(stopLock_);
+  stopping_.store(true);
+
+  // Wake the accept, wait for the listener to leave, then close its socket.
+  if (const plat::SocketHandle listening = listenSocket_.load(); listening != plat::kInvalidSocket) {
+    os.shutdownSocket(listening);
+  }
+  if (listenerThread_ != nullptr) {
+    os.joinThread(listenerThread_);
+    listenerThread_ = nullptr;
+  }
+  if (const plat::SocketHandle listening = listenSocket_.exchange(plat::kInvalidSocket);
+      listening != plat::kInvalidSocket) {
+    os.closeSocket(listening);
+  }
+  listenerSettled_.Set();
+
+  // Wake every connection; each thread closes its own socket and frees its
+  // slot, so no socket is closed under a thread that still uses it.
+  for (int i = kClientSlotCount - 1; i >= 0; --i) {
+    plat::LockGuard guard(slots_[i].lock);
+    if (slots_[i].socket != plat::kInvalidSocket) os.shutdownSocket(slots_[i].socket);
+  }
+  connections_.Wait(connectionWaitMs);
+
+  if (winsockStarted_ == 1) {
+    os.socketCleanup();
+    winsockStarted_ = 0;
+  }
+}
+
+}  // namespace vesk
