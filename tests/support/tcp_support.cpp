@@ -143,7 +143,7 @@ std::vector<std::uint8_t> MakeRequest(const char* code, const std::vector<std::u
   WriteU16(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
   std::memcpy(bytes.data() + 6, code, 4);
   WriteS16(bytes.data() + 10, status);
-  std::memcpy(bytes.data() + 16, body.data(), body.size());
+  if (!body.empty()) std::memcpy(bytes.data() + 16, body.data(), body.size());
   return bytes;
 }
 

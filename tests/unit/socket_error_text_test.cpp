@@ -19,8 +19,8 @@ TEST(SocketErrorText, ListedCodesGiveTheirTexts) {
   EXPECT_EQ(SocketErrorText(10048), kAddressInUse);
   EXPECT_EQ(SocketErrorText(10055), kOutOfMemory);
   EXPECT_EQ(SocketErrorText(8), kOutOfMemory);
-  EXPECT_EQ(SocketErrorText(11002), "\x83g\x83\x89\x83\x43\x83\x41\x83Q\x83\x93");  // トライアゲン
-  EXPECT_EQ(SocketErrorText(10039), "Dest\x83\x41\x83h\x83\x8c\x83X\x82\xaa\x95K\x97v");  // Destアドレスが必要
+  EXPECT_EQ(std::string(SocketErrorText(11002)), "\x83g\x83\x89\x83\x43\x83\x41\x83Q\x83\x93");  // トライアゲン
+  EXPECT_EQ(std::string(SocketErrorText(10039)), "Dest\x83\x41\x83h\x83\x8c\x83X\x82\xaa\x95K\x97v");  // Destアドレスが必要
 }
 
 TEST(SocketErrorText, EveryListedCodeHasAFixedText) {
