@@ -11,4 +11,54 @@ void FVAS(Message& message);  // set the accelerating voltage
 void FEBS(Message& message);  // switch the high voltage
 void FXSR(Message& message);  // read the high-voltage status
 
+// detectors.cpp
+void DSCS(Message& message);  // set detector item 0 (contrast)
+void DSBS(Message& message);  // set detector item 1 (brightness)
+void DRCS(Message& message);  // set detector item 2
+void DRBS(Message& message);  // set detector item 3
+void DTGS(Message& message);  // set detector item 4
+void DTBS(Message& message);  // set detector item 5
+void DCGS(Message& message);  // set detector item 6
+void DCSS(Message& message);  // set detector item 7
+void DCBS(Message& message);  // set detector item 8
+void DHGS(Message& message);  // set detector item 9
+void DHSS(Message& message);  // set detector item 10
+void DHBS(Message& message);  // set detector item 11
+void DHLS(Message& message);  // set detector item 12
+void DUCS(Message& message);  // set detector item 13
+void DUBS(Message& message);  // set detector item 14
+void DSCD(Message& message);  // change the contrast by a step
+void DSBD(Message& message);  // change the brightness by a step
+void DDSR(Message& message);  // read all detector items
+void DWCS(Message& message);  // set the IMS value
+void DWSR(Message& message);  // read the IMS value
+
+// auto_contrast.cpp
+void DACS(Message& message);  // automatic contrast and brightness
+
+// stage.cpp
+void WABS(Message& message);  // move the stage to absolute positions
+void WRES(Message& message);  // move the stage by relative distances
+void WDSS(Message& message);  // stop the stage
+void WINR(Message& message);  // read the stage information
+void WSTR(Message& message);  // read the stage move status and positions
+
+// pcd.cpp
+void APCR(Message& message);  // read the PCD mode
+void APLS(Message& message);  // set the PCD mode
+
+// scan_panel.cpp
+void DXRS(Message& message);  // set the scan speed
+void WJOY(Message& message);  // pass joystick values to the stage
+void PNEL(Message& message);  // carry out an operation-panel step
+void ERAS(Message& message);  // set the rotation angle
+void XRFX(Message& message);  // load a recipe file
+void WSCS(Message& message);  // move the image to a point
+
+// vacuum.cpp
+void FLVR(Message& message);  // read the vacuum status
+void FVMS(Message& message);  // set the vacuum mode
+void FPMS(Message& message);  // manual pressure adjustment
+void FPAS(Message& message);  // automatic pressure adjustment
+
 }  // namespace vesk::commands

@@ -23,32 +23,32 @@ constexpr CommandTableEntry kBaseCommands[] = {
     {nullptr, "ESAS"}, // 10 automatic stigmation
     {nullptr, "ELCS"}, // 11 reset the objective and condenser lenses
     {nullptr, "EXSR"}, // 12 read the optics snapshot
-    {nullptr, "APCR"}, // 13 read the PCD mode
-    {nullptr, "APLS"}, // 14 set the PCD mode
-    {nullptr, "WABS"}, // 15 move the stage to absolute positions
-    {nullptr, "WRES"}, // 16 move the stage by relative distances
-    {nullptr, "WDSS"}, // 17 stop the stage
-    {nullptr, "WINR"}, // 18 read the stage information
-    {nullptr, "WSTR"}, // 19 read the stage move status and positions
-    {nullptr, "DSCS"}, // 20 set detector item 0 (contrast)
-    {nullptr, "DSBS"}, // 21 set detector item 1 (brightness)
-    {nullptr, "DRCS"}, // 22 set detector item 2
-    {nullptr, "DRBS"}, // 23 set detector item 3
-    {nullptr, "DTGS"}, // 24 set detector item 4
-    {nullptr, "DTBS"}, // 25 set detector item 5
-    {nullptr, "DCGS"}, // 26 set detector item 6
-    {nullptr, "DCSS"}, // 27 set detector item 7
-    {nullptr, "DCBS"}, // 28 set detector item 8
-    {nullptr, "DHGS"}, // 29 set detector item 9
-    {nullptr, "DHSS"}, // 30 set detector item 10
-    {nullptr, "DHBS"}, // 31 set detector item 11
-    {nullptr, "DHLS"}, // 32 set detector item 12
-    {nullptr, "DUCS"}, // 33 set detector item 13
-    {nullptr, "DUBS"}, // 34 set detector item 14
-    {nullptr, "DACS"}, // 35 automatic contrast and brightness
-    {nullptr, "DDSR"}, // 36 read all detector items
-    {nullptr, "DWCS"}, // 37 set the IMS value
-    {nullptr, "DWSR"}, // 38 read the IMS value
+    {APCR, "APCR"}, // 13 read the PCD mode
+    {APLS, "APLS"}, // 14 set the PCD mode
+    {WABS, "WABS"}, // 15 move the stage to absolute positions
+    {WRES, "WRES"}, // 16 move the stage by relative distances
+    {WDSS, "WDSS"}, // 17 stop the stage
+    {WINR, "WINR"}, // 18 read the stage information
+    {WSTR, "WSTR"}, // 19 read the stage move status and positions
+    {DSCS, "DSCS"}, // 20 set detector item 0 (contrast)
+    {DSBS, "DSBS"}, // 21 set detector item 1 (brightness)
+    {DRCS, "DRCS"}, // 22 set detector item 2
+    {DRBS, "DRBS"}, // 23 set detector item 3
+    {DTGS, "DTGS"}, // 24 set detector item 4
+    {DTBS, "DTBS"}, // 25 set detector item 5
+    {DCGS, "DCGS"}, // 26 set detector item 6
+    {DCSS, "DCSS"}, // 27 set detector item 7
+    {DCBS, "DCBS"}, // 28 set detector item 8
+    {DHGS, "DHGS"}, // 29 set detector item 9
+    {DHSS, "DHSS"}, // 30 set detector item 10
+    {DHBS, "DHBS"}, // 31 set detector item 11
+    {DHLS, "DHLS"}, // 32 set detector item 12
+    {DUCS, "DUCS"}, // 33 set detector item 13
+    {DUBS, "DUBS"}, // 34 set detector item 14
+    {DACS, "DACS"}, // 35 automatic contrast and brightness
+    {DDSR, "DDSR"}, // 36 read all detector items
+    {DWCS, "DWCS"}, // 37 set the IMS value
+    {DWSR, "DWSR"}, // 38 read the IMS value
     {nullptr, "IFSR"}, // 39 read the image-data flag
     {nullptr, "IFFS"}, // 40 request an image capture (variant 2)
     {nullptr, "EAAR"}, // 41 read the automatic-operation mode
@@ -66,24 +66,24 @@ constexpr CommandTableEntry kExtendedCommands[] = {
     {nullptr, "EMGD"}, // 0  change the magnification relatively
     {nullptr, "EOCD"}, // 1  change the objective lens coarse relatively
     {nullptr, "EOFD"}, // 2  change the objective lens fine relatively
-    {nullptr, "DSCD"}, // 3  change the contrast by a step
-    {nullptr, "DSBD"}, // 4  change the brightness by a step
+    {DSCD, "DSCD"}, // 3  change the contrast by a step
+    {DSBD, "DSBD"}, // 4  change the brightness by a step
     {nullptr, "ESXD"}, // 5  change stigmator X (fine) relatively
     {nullptr, "ESYD"}, // 6  change stigmator Y (fine) relatively
-    {nullptr, "DXRS"}, // 7  set the scan speed
-    {nullptr, "WJOY"}, // 8  pass joystick values to the stage
+    {DXRS, "DXRS"}, // 7  set the scan speed
+    {WJOY, "WJOY"}, // 8  pass joystick values to the stage
     {nullptr, "ISAV"}, // 9  capture and save an image, waiting for the end
-    {nullptr, "PNEL"}, // 10 carry out an operation-panel step
+    {PNEL, "PNEL"}, // 10 carry out an operation-panel step
     {nullptr, "IFRZ"}, // 11 set and read the freeze mode
-    {nullptr, "ERAS"}, // 12 set the rotation angle
+    {ERAS, "ERAS"}, // 12 set the rotation angle
     {nullptr, "PIST"}, // 13 read the instrument model code
-    {nullptr, "FVMS"}, // 14 set the vacuum mode
-    {nullptr, "FPMS"}, // 15 manual pressure adjustment
-    {nullptr, "FPAS"}, // 16 automatic pressure adjustment
-    {nullptr, "FLVR"}, // 17 read the vacuum status
+    {FVMS, "FVMS"}, // 14 set the vacuum mode
+    {FPMS, "FPMS"}, // 15 manual pressure adjustment
+    {FPAS, "FPAS"}, // 16 automatic pressure adjustment
+    {FLVR, "FLVR"}, // 17 read the vacuum status
     {nullptr, "ECCS"}, // 18 set the condenser lens (extended range)
-    {nullptr, "XRFX"}, // 19 load a recipe file
-    {nullptr, "WSCS"}, // 20 move the image to a point
+    {XRFX, "XRFX"}, // 19 load a recipe file
+    {WSCS, "WSCS"}, // 20 move the image to a point
 };
 
 static_assert(std::size(kBaseCommands) == 50);

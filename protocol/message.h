@@ -125,6 +125,22 @@ class ReplyRecord {
     std::memcpy(bytes_ + Offset, source, Count);
   }
 
+  // Fields at offsets known only at run time (loops over axes or items),
+  // still bounded by the record: a write that would not fit is dropped.
+  void SetBytes(std::size_t offset, const std::uint8_t* source, std::size_t count) {
+    if (offset > N || count > N - offset) return;
+    std::memcpy(bytes_ + offset, source, count);
+  }
+  void U16At(std::size_t offset, std::uint16_t v) {
+    std::uint8_t word[2];
+    WriteU16(word, v);
+    SetBytes(offset, word, sizeof word);
+  }
+  void FloatAt(std::size_t offset, float v) {
+    const WireFloat wire = FloatToWire(v);
+    SetBytes(offset, wire.data(), wire.size());
+  }
+
   // Copies the record over the body and sets magic and length.
   void CommitTo(Message& message) const {
     std::memcpy(message.Body(), bytes_, N);

@@ -1,0 +1,64 @@
+// Vacuum and pressure family: all four answer with the VacuumStatusRecord
+// read fresh from the library on success; on failure the body is left as
+// received and carries no readings.
+#include "commands/handlers.h"
+#include "commands/readings.h"
+#include "protocol/wait_clock.h"
+#include "scope/sem.h"
+
+namespace vesk {
+namespace {
+
+constexpr std::size_t kVacuumStatusSize = 10;
+// Lets the instrument settle after a change of adjustment mode or target.
+constexpr std::uint32_t kSettleMs = 100;
+constexpr std::int16_t kManualAdjustment = 0;
+constexpr std::int16_t kAutomaticAdjustment = 1;
+constexpr std::int16_t kLowPressureInstrumentType = 12;
+
+void Answer(Message& m, bool accepted) {
+  if (accepted) {
+    ReplyRecord<kVacuumStatusSize> record;
+    record.U16<0>(LowU16(sem_GetVacuumMode()));
+    record.U16<2>(LowU16(sem_GetPressureManual()));
+    record.U16<4>(LowU16(sem_GetOrificeDiam()));
+    record.U16<6>(LowU16(sem_GetPressureAdjMode()));
+    record.U16<8>(LowU16(sem_GetArrivalPressure()));
+    record.CommitTo(m);
+  } else {
+    m.Finish(kVacuumStatusSize);
+  }
+  m.SetStatus(accepted ? static_cast<std::int16_t>(kVacuumStatusSize) : kStatusFailed);
+}
+
+// Manual pressure: -1, 0 or 1. The switch to manual adjustment stays in
+// effect when the value is then refused.
+bool SetManualPressure(std::int16_t value) {
+  if (value <= -2 || value >= 2) return false;
+  sem_SetPressureAdjMode(kManualAdjustment);
+  BusyWait(kSettleMs);
+  return sem_SetPressureManual(value) == 1;
+}
+
+// Automatic pressure target: 1 to 270, 1 to 100 on instrument type 12.
+bool SearchPressure(std::int16_t target) {
+  if (Low16(sem_GetSemType()) == kLowPressureInstrumentType && (target < 0 || target > 100)) return false;
+  if (target <= 0 || target >= 271) return false;
+  sem_SetPressureAdjMode(kAutomaticAdjustment);
+  BusyWait(kSettleMs);
+  if (sem_SetPressureAuto(target) != 1) return false;
+  BusyWait(kSettleMs);
+  return sem_StartSearch() == 1;
+}
+
+}  // namespace
+
+namespace commands {
+
+void FLVR(Message& m) { Answer(m, true); }
+void FVMS(Message& m) { Answer(m, sem_SetVacuumMode(m.BodyS16<0>()) == 1); }
+void FPMS(Message& m) { Answer(m, SetManualPressure(m.BodyS16<0>())); }
+void FPAS(Message& m) { Answer(m, SearchPressure(m.BodyS16<0>())); }
+
+}  // namespace commands
+}  // namespace vesk
