@@ -83,47 +83,7 @@ void Lock::Enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(stora
 void Lock::Leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 
 namespace {
-struct EventState {
-  pthread_mutex_t mutex;
-  pthread_cond_t condition;
-  bool set;
-};
-EventState& State(unsigned char* storage) { return *reinterpret_cast<EventState*>(storage); }
-}  // namespace
 
-Event::Event() {
-  static_assert(sizeof(EventState) <= sizeof storage_);
-  auto* state = new (storage_) EventState{};
-  pthread_mutex_init(&state->mutex, nullptr);
-  pthread_condattr_t attributes;
-  pthread_condattr_init(&attributes);
-  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-  pthread_cond_init(&state->condition, &attributes);
-  pthread_condattr_destroy(&attributes);
-}
-
-Event::~Event() {
-  EventState& state = State(storage_);
-  pthread_cond_destroy(&state.condition);
-  pthread_mutex_destroy(&state.mutex);
-}
-
-void Event::Set() {
-  EventState& state = State(storage_);
-  pthread_mutex_lock(&state.mutex);
-  state.set = true;
-  pthread_cond_broadcast(&state.condition);
-  pthread_mutex_unlock(&state.mutex);
-}
-
-void Event::Reset() {
-  EventState& state = State(storage_);
-  pthread_mutex_lock(&state.mutex);
-  state.set = false;
-  pthread_mutex_unlock(&state.mutex);
-}
-
-namespace {
 timespec DeadlineAfter(std::uint32_t milliseconds) {
   timespec deadline{};
   clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -135,70 +95,89 @@ timespec DeadlineAfter(std::uint32_t milliseconds) {
   }
   return deadline;
 }
-}  // namespace
 
-bool Event::Wait(std::uint32_t milliseconds) {
-  EventState& state = State(storage_);
-  const timespec deadline = DeadlineAfter(milliseconds);
-  pthread_mutex_lock(&state.mutex);
-  while (!state.set) {
-    if (pthread_cond_timedwait(&state.condition, &state.mutex, &deadline) == ETIMEDOUT) break;
-  }
-  bool result = state.set;
-  pthread_mutex_unlock(&state.mutex);
-  return result;
-}
-
-namespace {
-struct WaitGroupState {
+// A mutex with a condition on the monotonic clock, and the value it guards:
+// the common body of Event (a flag) and WaitGroup (a count).
+template <typename Value>
+struct Monitor {
   pthread_mutex_t mutex;
   pthread_cond_t condition;
-  long count;
+  Value value;
+
+  static Monitor& In(unsigned char* storage) { return *reinterpret_cast<Monitor*>(storage); }
+
+  static void Build(unsigned char* storage) {
+    auto* monitor = new (storage) Monitor{};
+    pthread_mutex_init(&monitor->mutex, nullptr);
+    pthread_condattr_t attributes;
+    pthread_condattr_init(&attributes);
+    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    pthread_cond_init(&monitor->condition, &attributes);
+    pthread_condattr_destroy(&attributes);
+  }
+
+  void Destroy() {
+    pthread_cond_destroy(&condition);
+    pthread_mutex_destroy(&mutex);
+  }
+
+  // Changes the value under the mutex and wakes the waiters; the unlock is
+  // the last access, so a waiter may destroy the object right after.
+  template <typename Change>
+  void Update(Change change) {
+    pthread_mutex_lock(&mutex);
+    change(value);
+    pthread_cond_broadcast(&condition);
+    pthread_mutex_unlock(&mutex);
+  }
+
+  // True when done(value) held before the timeout.
+  template <typename Done>
+  bool WaitFor(std::uint32_t milliseconds, Done done) {
+    const timespec deadline = DeadlineAfter(milliseconds);
+    pthread_mutex_lock(&mutex);
+    while (!done(value)) {
+      if (pthread_cond_timedwait(&condition, &mutex, &deadline) == ETIMEDOUT) break;
+    }
+    const bool result = done(value);
+    pthread_mutex_unlock(&mutex);
+    return result;
+  }
 };
-WaitGroupState& GroupState(unsigned char* storage) { return *reinterpret_cast<WaitGroupState*>(storage); }
+
+using EventMonitor = Monitor<bool>;
+using CountMonitor = Monitor<long>;
+
 }  // namespace
 
+Event::Event() {
+  static_assert(sizeof(EventMonitor) <= sizeof storage_);
+  EventMonitor::Build(storage_);
+}
+Event::~Event() { EventMonitor::In(storage_).Destroy(); }
+void Event::Set() {
+  EventMonitor::In(storage_).Update([](bool& set) { set = true; });
+}
+void Event::Reset() {
+  EventMonitor::In(storage_).Update([](bool& set) { set = false; });
+}
+bool Event::Wait(std::uint32_t milliseconds) {
+  return EventMonitor::In(storage_).WaitFor(milliseconds, [](bool set) { return set; });
+}
+
 WaitGroup::WaitGroup() {
-  static_assert(sizeof(WaitGroupState) <= sizeof storage_);
-  auto* state = new (storage_) WaitGroupState{};
-  pthread_mutex_init(&state->mutex, nullptr);
-  pthread_condattr_t attributes;
-  pthread_condattr_init(&attributes);
-  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-  pthread_cond_init(&state->condition, &attributes);
-  pthread_condattr_destroy(&attributes);
+  static_assert(sizeof(CountMonitor) <= sizeof storage_);
+  CountMonitor::Build(storage_);
 }
-
-WaitGroup::~WaitGroup() {
-  WaitGroupState& state = GroupState(storage_);
-  pthread_cond_destroy(&state.condition);
-  pthread_mutex_destroy(&state.mutex);
-}
-
+WaitGroup::~WaitGroup() { CountMonitor::In(storage_).Destroy(); }
 void WaitGroup::Add() {
-  WaitGroupState& state = GroupState(storage_);
-  pthread_mutex_lock(&state.mutex);
-  ++state.count;
-  pthread_mutex_unlock(&state.mutex);
+  CountMonitor::In(storage_).Update([](long& count) { ++count; });
 }
-
 void WaitGroup::Done() {
-  WaitGroupState& state = GroupState(storage_);
-  pthread_mutex_lock(&state.mutex);
-  if (--state.count == 0) pthread_cond_broadcast(&state.condition);
-  pthread_mutex_unlock(&state.mutex);
+  CountMonitor::In(storage_).Update([](long& count) { --count; });
 }
-
 bool WaitGroup::Wait(std::uint32_t milliseconds) {
-  WaitGroupState& state = GroupState(storage_);
-  const timespec deadline = DeadlineAfter(milliseconds);
-  pthread_mutex_lock(&state.mutex);
-  while (state.count > 0) {
-    if (pthread_cond_timedwait(&state.condition, &state.mutex, &deadline) == ETIMEDOUT) break;
-  }
-  bool idle = state.count == 0;
-  pthread_mutex_unlock(&state.mutex);
-  return idle;
+  return CountMonitor::In(storage_).WaitFor(milliseconds, [](long count) { return count == 0; });
 }
 
 }  // namespace plat
