@@ -30,8 +30,10 @@ TEST_F(StageTest, MovesPassTheRecordInHostOrderAndAnswerWithoutBody) {
     StagePositionRecord record;
     std::memcpy(&record, calls[0].record.data(), sizeof record);
     for (int axis = 0; axis < 5; ++axis) {
-      EXPECT_EQ(record.axisWord[axis], 0x0102 + axis);
-      EXPECT_EQ(record.value[axis], 1.0f + static_cast<float>(axis) * 0.5f);
+      const std::uint16_t word = record.axisWord[axis];  // copies: the record is packed
+      const float value = record.value[axis];
+      EXPECT_EQ(word, 0x0102 + axis);
+      EXPECT_EQ(value, 1.0f + static_cast<float>(axis) * 0.5f);
     }
   }
   SetResult(SemOp::SetStagePosRel, 0);
