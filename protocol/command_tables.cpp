@@ -13,16 +13,16 @@ constexpr CommandTableEntry kBaseCommands[] = {
     {FVAS, "FVAS"},    // 0  set the accelerating voltage
     {FEBS, "FEBS"},    // 1  switch the high voltage
     {FXSR, "FXSR"},    // 2  read the high-voltage status
-    {nullptr, "ECLS"}, // 3  set the condenser lens
-    {nullptr, "EOCS"}, // 4  set the objective lens, coarse
-    {nullptr, "EOFS"}, // 5  set the objective lens, fine
-    {nullptr, "EOWS"}, // 6  set the working distance
-    {nullptr, "ESMS"}, // 7  set the stigmators
-    {nullptr, "EMGS"}, // 8  set the magnification
-    {nullptr, "EFAS"}, // 9  automatic focus
-    {nullptr, "ESAS"}, // 10 automatic stigmation
-    {nullptr, "ELCS"}, // 11 reset the objective and condenser lenses
-    {nullptr, "EXSR"}, // 12 read the optics snapshot
+    {ECLS, "ECLS"},    // 3  set the condenser lens
+    {EOCS, "EOCS"},    // 4  set the objective lens, coarse
+    {EOFS, "EOFS"},    // 5  set the objective lens, fine
+    {EOWS, "EOWS"},    // 6  set the working distance
+    {ESMS, "ESMS"},    // 7  set the stigmators
+    {EMGS, "EMGS"},    // 8  set the magnification
+    {EFAS, "EFAS"},    // 9  automatic focus
+    {ESAS, "ESAS"},    // 10 automatic stigmation
+    {ELCS, "ELCS"},    // 11 reset the objective and condenser lenses
+    {EXSR, "EXSR"},    // 12 read the optics snapshot
     {APCR, "APCR"}, // 13 read the PCD mode
     {APLS, "APLS"}, // 14 set the PCD mode
     {WABS, "WABS"}, // 15 move the stage to absolute positions
@@ -54,22 +54,22 @@ constexpr CommandTableEntry kBaseCommands[] = {
     {nullptr, "EAAR"}, // 41 read the automatic-operation mode
     {nullptr, "EAAS"}, // 42 start an automatic adjustment
     {nullptr, "IFSS"}, // 43 request an image capture (variant 1)
-    {nullptr, "EISS"}, // 44 set the image shift
-    {nullptr, "EGSS"}, // 45 set the gun alignment shift
-    {nullptr, "EGTS"}, // 46 set the gun alignment tilt
-    {nullptr, "EGAS"}, // 47 start the automatic gun alignment
-    {nullptr, "EGAR"}, // 48 read the automatic gun alignment state
-    {nullptr, "EXAS"}, // 49 set beam blanking, then read the optics snapshot
+    {EISS, "EISS"},    // 44 set the image shift
+    {EGSS, "EGSS"},    // 45 set the gun alignment shift
+    {EGTS, "EGTS"},    // 46 set the gun alignment tilt
+    {EGAS, "EGAS"},    // 47 start the automatic gun alignment
+    {EGAR, "EGAR"},    // 48 read the automatic gun alignment state
+    {EXAS, "EXAS"},    // 49 set beam blanking, then read the optics snapshot
 };
 
 constexpr CommandTableEntry kExtendedCommands[] = {
-    {nullptr, "EMGD"}, // 0  change the magnification relatively
-    {nullptr, "EOCD"}, // 1  change the objective lens coarse relatively
-    {nullptr, "EOFD"}, // 2  change the objective lens fine relatively
+    {EMGD, "EMGD"},    // 0  change the magnification relatively
+    {EOCD, "EOCD"},    // 1  change the objective lens coarse relatively
+    {EOFD, "EOFD"},    // 2  change the objective lens fine relatively
     {DSCD, "DSCD"}, // 3  change the contrast by a step
     {DSBD, "DSBD"}, // 4  change the brightness by a step
-    {nullptr, "ESXD"}, // 5  change stigmator X (fine) relatively
-    {nullptr, "ESYD"}, // 6  change stigmator Y (fine) relatively
+    {ESXD, "ESXD"},    // 5  change stigmator X (fine) relatively
+    {ESYD, "ESYD"},    // 6  change stigmator Y (fine) relatively
     {DXRS, "DXRS"}, // 7  set the scan speed
     {WJOY, "WJOY"}, // 8  pass joystick values to the stage
     {nullptr, "ISAV"}, // 9  capture and save an image, waiting for the end
@@ -81,7 +81,7 @@ constexpr CommandTableEntry kExtendedCommands[] = {
     {FPMS, "FPMS"}, // 15 manual pressure adjustment
     {FPAS, "FPAS"}, // 16 automatic pressure adjustment
     {FLVR, "FLVR"}, // 17 read the vacuum status
-    {nullptr, "ECCS"}, // 18 set the condenser lens (extended range)
+    {ECCS, "ECCS"},    // 18 set the condenser lens (extended range)
     {XRFX, "XRFX"}, // 19 load a recipe file
     {WSCS, "WSCS"}, // 20 move the image to a point
 };
