@@ -95,4 +95,9 @@ void ESAS(Message& message);  // automatic stigmation
 // image_shift.cpp
 void EISS(Message& message);  // set the image shift
 
+// auto_mode.cpp
+void EAAR(Message& message);  // read the automatic-operation mode
+void EAAS(Message& message);  // start an automatic adjustment
+void PIST(Message& message);  // read the instrument model code
+
 }  // namespace vesk::commands

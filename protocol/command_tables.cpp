@@ -51,8 +51,8 @@ constexpr CommandTableEntry kBaseCommands[] = {
     {DWSR, "DWSR"}, // 38 read the IMS value
     {nullptr, "IFSR"}, // 39 read the image-data flag
     {nullptr, "IFFS"}, // 40 request an image capture (variant 2)
-    {nullptr, "EAAR"}, // 41 read the automatic-operation mode
-    {nullptr, "EAAS"}, // 42 start an automatic adjustment
+    {EAAR, "EAAR"}, // 41 read the automatic-operation mode
+    {EAAS, "EAAS"}, // 42 start an automatic adjustment
     {nullptr, "IFSS"}, // 43 request an image capture (variant 1)
     {EISS, "EISS"},    // 44 set the image shift
     {EGSS, "EGSS"},    // 45 set the gun alignment shift
@@ -76,7 +76,7 @@ constexpr CommandTableEntry kExtendedCommands[] = {
     {PNEL, "PNEL"}, // 10 carry out an operation-panel step
     {nullptr, "IFRZ"}, // 11 set and read the freeze mode
     {ERAS, "ERAS"}, // 12 set the rotation angle
-    {nullptr, "PIST"}, // 13 read the instrument model code
+    {PIST, "PIST"}, // 13 read the instrument model code
     {FVMS, "FVMS"}, // 14 set the vacuum mode
     {FPMS, "FPMS"}, // 15 manual pressure adjustment
     {FPAS, "FPAS"}, // 16 automatic pressure adjustment
