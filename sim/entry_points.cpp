@@ -1,0 +1,184 @@
+// The control library's entry points, generated from the operation list:
+// each takes the simulator's one lock, brings the instrument up to the
+// present, applies a forced result if there is one and otherwise forwards
+// to the instrument's member of the same name.
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "sim/instrument.h"
+#include "sim/simulator.h"
+
+namespace vesk::sim {
+namespace {
+
+class SteadyClock final : public SimClock {
+ public:
+  std::int64_t NowMs() const override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_).count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// While the steady clock runs the instrument, a pump brings it up to the
+// present every few milliseconds, so that captures land on disk and runs
+// end on time even when nobody asks.
+constexpr std::chrono::milliseconds kPumpPeriod{20};
+
+struct Simulator {
+  std::mutex mutex;
+  std::shared_ptr<const SimClock> clock = std::make_shared<SteadyClock>();
+  std::unique_ptr<SimulatedInstrument> instrument = std::make_unique<SimulatedInstrument>(InstrumentSetup{});
+  SemWindow managerWindow = nullptr;
+  std::thread pump;
+  std::condition_variable pumpWake;
+  bool pumpStopping = false;
+
+  ~Simulator() { StopPump(); }
+
+  // Called without the lock held: the pump needs it to finish.
+  void StopPump() {
+    if (!pump.joinable()) return;
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      pumpStopping = true;
+    }
+    pumpWake.notify_all();
+    pump.join();
+    pumpStopping = false;
+  }
+
+  void StartPump() {
+    pump = std::thread([this] {
+      std::unique_lock<std::mutex> lock(mutex);
+      while (!pumpStopping) {
+        pumpWake.wait_for(lock, kPumpPeriod);
+        if (!pumpStopping) instrument->AdvanceTo(clock->NowMs());
+      }
+    });
+  }
+};
+
+Simulator& TheSimulator() {
+  static Simulator simulator;
+  return simulator;
+}
+
+template <typename Result>
+Result ForcedResult(std::int32_t value) {
+  return value;
+}
+template <>
+SemWindow ForcedResult<SemWindow>(std::int32_t) {
+  return nullptr;
+}
+
+bool BuildOverrides(const SimulatorOptions& options, Overrides& overrides, std::string* error) {
+  for (const std::string& name : options.refusedOperations) {
+    if (!overrides.Refuse(name, error)) return false;
+  }
+  for (const std::string& entry : options.pinnedResults) {
+    if (!overrides.Pin(entry, error)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+template <typename Result, typename Body>
+Result Enter(SemOp op, Body body) {
+  Simulator& simulator = TheSimulator();
+  std::lock_guard<std::mutex> guard(simulator.mutex);
+  simulator.instrument->AdvanceTo(simulator.clock->NowMs());
+  if (const std::optional<std::int32_t> forced = simulator.instrument->overrides().Forced(op)) {
+    return ForcedResult<Result>(*forced);
+  }
+  return body(*simulator.instrument);
+}
+
+bool ApplySimulatorOptions(const SimulatorOptions& options, std::string* error) {
+  return ApplySimulatorOptions(options, nullptr, error);
+}
+
+bool ApplySimulatorOptions(const SimulatorOptions& options, std::shared_ptr<const SimClock> clock,
+                           std::string* error) {
+  if (!(options.timeScale >= 0.0) || !std::isfinite(options.timeScale)) {
+    if (error != nullptr) *error = "the time scale must be a finite number of at least 0";
+    return false;
+  }
+  Overrides overrides;
+  if (!BuildOverrides(options, overrides, error)) return false;
+  const InstrumentSetup setup{options.instrumentType, options.timeScale, options.seed, options.imageFolder,
+                              options.settingsFile};
+  auto instrument = std::make_unique<SimulatedInstrument>(setup);
+  instrument->overrides() = overrides;
+  const bool ownClock = clock != nullptr;
+  if (!ownClock) clock = std::make_shared<SteadyClock>();
+
+  Simulator& simulator = TheSimulator();
+  simulator.StopPump();
+  {
+    std::lock_guard<std::mutex> guard(simulator.mutex);
+    instrument->SetManagerWindow(simulator.managerWindow);
+    instrument->AdvanceTo(clock->NowMs());
+    simulator.instrument = std::move(instrument);
+    simulator.clock = std::move(clock);
+  }
+  if (!ownClock && options.timeScale > 0.0) simulator.StartPump();
+  return true;
+}
+
+void SetManagerWindow(SemWindow window) {
+  Simulator& simulator = TheSimulator();
+  std::lock_guard<std::mutex> guard(simulator.mutex);
+  simulator.managerWindow = window;
+  simulator.instrument->SetManagerWindow(window);
+}
+
+void InjectFault(Fault fault) {
+  Simulator& simulator = TheSimulator();
+  std::lock_guard<std::mutex> guard(simulator.mutex);
+  simulator.instrument->AdvanceTo(simulator.clock->NowMs());
+  simulator.instrument->InjectFault(fault);
+}
+
+bool RefuseOperation(std::string_view name, std::string* error) {
+  Simulator& simulator = TheSimulator();
+  std::lock_guard<std::mutex> guard(simulator.mutex);
+  return simulator.instrument->overrides().Refuse(name, error);
+}
+
+bool PinResult(std::string_view entry, std::string* error) {
+  Simulator& simulator = TheSimulator();
+  std::lock_guard<std::mutex> guard(simulator.mutex);
+  return simulator.instrument->overrides().Pin(entry, error);
+}
+
+void ClearOverrides() {
+  Simulator& simulator = TheSimulator();
+  std::lock_guard<std::mutex> guard(simulator.mutex);
+  simulator.instrument->overrides().Clear();
+}
+
+std::optional<CaptureRecord> LastCapture() {
+  Simulator& simulator = TheSimulator();
+  std::lock_guard<std::mutex> guard(simulator.mutex);
+  simulator.instrument->AdvanceTo(simulator.clock->NowMs());
+  return simulator.instrument->LastCapture();
+}
+
+}  // namespace vesk::sim
+
+extern "C" {
+#define SEM_OPERATION(result, name, params, args)                                                      \
+  result SEM_CALL sem_##name params {                                                                  \
+    return vesk::sim::Enter<result>(vesk::SemOp::name,                                                 \
+                                    [&](vesk::sim::SimulatedInstrument& instrument) { return instrument.name args; }); \
+  }
+#include "scope/sem_operations.def"
+}

@@ -1,0 +1,144 @@
+#include "sim/image_paths.h"
+
+#include <array>
+#include <cstdio>
+#include <iterator>
+#include <string>
+#include <system_error>
+
+namespace vesk::sim {
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool PortableFileNameByte(unsigned char c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+  constexpr std::string_view kPunctuation = " !#$%&'()+,-.;=@[]^_`{}~";
+  return kPunctuation.find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Names that Windows opens as devices whatever the folder or extension.
+bool IsDeviceName(std::string_view name) {
+  const std::string_view stem = name.substr(0, name.find('.'));
+  std::string upper;
+  for (char c : stem) upper.push_back(Upper(c));
+  while (!upper.empty() && upper.back() == ' ') upper.pop_back();
+  constexpr std::array<std::string_view, 6> kPlain = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (std::string_view device : kPlain) {
+    if (upper == device) return true;
+  }
+  return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+         upper[3] >= '0' && upper[3] <= '9';
+}
+
+std::string SanitisedComponent(std::string_view raw) {
+  std::string name;
+  for (char c : raw) name.push_back(PortableFileNameByte(static_cast<unsigned char>(c)) ? c : '_');
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  std::size_t lead = 0;
+  while (lead < name.size() && name[lead] == ' ') ++lead;
+  name.erase(0, lead);
+  if (!name.empty() && IsDeviceName(name)) name = "_" + name;
+  return name;
+}
+
+std::vector<std::string_view> SplitComponents(std::string_view path) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || IsSeparator(path[i])) {
+      parts.push_back(path.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return parts;
+}
+
+// Index of the first component after the path's root: "\\server\share",
+// "\\?\", "\\.\", "\\?\UNC\server\share" or nothing. The drive letter is
+// handled by the caller.
+std::size_t AfterRoot(const std::vector<std::string_view>& parts) {
+  if (parts.size() < 3 || !parts[0].empty() || !parts[1].empty()) return 0;
+  const std::string_view host = parts[2];
+  if (host == "?" || host == ".") {
+    if (parts.size() > 3 && parts[3].size() == 3 && Upper(parts[3][0]) == 'U' && Upper(parts[3][1]) == 'N' &&
+        Upper(parts[3][2]) == 'C') {
+      return 6;  // \\?\UNC\server\share
+    }
+    return 3;
+  }
+  return 4;  // \\server\share
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> MapControlPcPath(std::string_view windowsPath) {
+  const std::vector<std::string_view> parts = SplitComponents(windowsPath);
+  std::vector<std::string> kept;
+  for (std::size_t i = AfterRoot(parts); i < parts.size(); ++i) {
+    std::string_view part = parts[i];
+    if (kept.empty() && part.size() >= 2 && part[1] == ':' &&
+        ((part[0] >= 'A' && part[0] <= 'Z') || (part[0] >= 'a' && part[0] <= 'z'))) {
+      part.remove_prefix(2);  // "C:" or the drive-relative "C:name"
+    }
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!kept.empty()) kept.pop_back();
+      continue;
+    }
+    if (part.size() > kLongestComponent) return std::nullopt;
+    std::string name = SanitisedComponent(part);
+    if (!name.empty()) kept.push_back(std::move(name));
+  }
+  // A trailing separator or "." names a folder, not a file.
+  const bool namesFolder = windowsPath.empty() || IsSeparator(windowsPath.back()) || parts.back() == "." ||
+                           parts.back() == ".." || SanitisedComponent(parts.back()).empty();
+  if (kept.empty() || namesFolder || kept.size() > kDeepestPath) return std::nullopt;
+  std::filesystem::path relative;
+  for (const std::string& name : kept) relative /= name;
+  return relative;
+}
+
+bool WriteConfined(const std::filesystem::path& folder, const std::filesystem::path& relative,
+                   const std::vector<std::uint8_t>& bytes) {
+  if (relative.empty() || relative.is_absolute() || relative.has_root_name()) return false;
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (!std::filesystem::is_directory(folder, error)) return false;
+  std::filesystem::path at = folder;
+  for (auto part = relative.begin(); part != relative.end(); ++part) {
+    if (*part == ".." || *part == "." || part->empty()) return false;
+    if (std::next(part) == relative.end()) break;
+    at /= *part;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(at, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+      if (!std::filesystem::create_directory(at, error)) return false;
+    } else if (status.type() != std::filesystem::file_type::directory) {
+      return false;  // a file, or a link that could lead out of the folder
+    }
+  }
+  const std::filesystem::path target = at / relative.filename();
+  if (std::filesystem::is_directory(std::filesystem::symlink_status(target, error))) return false;
+  std::filesystem::path temporary = target;
+  temporary += ".vesk-part";
+  // Exclusive creation, so a link planted under the temporary name is not
+  // followed; a stale one is removed (the link itself) and creation retried.
+  std::FILE* stream = std::fopen(temporary.string().c_str(), "wbx");
+  if (stream == nullptr) {
+    std::filesystem::remove(temporary, error);
+    stream = std::fopen(temporary.string().c_str(), "wbx");
+  }
+  if (stream == nullptr) return false;
+  const bool complete = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+  const bool closed = std::fclose(stream) == 0;
+  if (complete && closed) {
+    std::filesystem::rename(temporary, target, error);  // replaces a link, never follows it
+    if (!error) return true;
+  }
+  std::filesystem::remove(temporary, error);
+  return false;
+}
+
+}  // namespace vesk::sim

@@ -1,0 +1,33 @@
+// Where a capture lands. Clients name files on the control PC, with drive
+// letters or on network shares; the simulated manager application puts
+// every one of them below its single image folder and nowhere else.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace vesk::sim {
+
+// The control-PC path as a path relative to the image folder: drive letter,
+// UNC server and share and device prefixes dropped, "." and ".." resolved
+// without ever climbing above the folder, every byte outside a portable
+// file-name set replaced by '_', trailing dots and spaces removed, device
+// names (CON, NUL, COM1...) prefixed with '_'. Nothing when the path names
+// no file (empty, ends in a separator) or has a component or depth beyond
+// the limits.
+std::optional<std::filesystem::path> MapControlPcPath(std::string_view windowsPath);
+
+inline constexpr std::size_t kLongestComponent = 128;
+inline constexpr std::size_t kDeepestPath = 16;
+
+// Writes bytes to folder/relative, creating the folders in between. Every
+// folder on the way must be a real folder (a symbolic link there refuses
+// the write), and the file appears whole or not at all (written under a
+// temporary name, then renamed). relative must come from MapControlPcPath.
+bool WriteConfined(const std::filesystem::path& folder, const std::filesystem::path& relative,
+                   const std::vector<std::uint8_t>& bytes);
+
+}  // namespace vesk::sim

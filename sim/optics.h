@@ -1,0 +1,50 @@
+// The electron-optical model of the simulated instrument: how lens values
+// turn into focus distance, field of view and image blur.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vesk::sim {
+
+// The objective lens as one number: coarse * 4096 + fine.
+inline constexpr std::int32_t kObjectiveSpan = 4096;
+inline constexpr std::int32_t kObjectiveMax = kObjectiveSpan * kObjectiveSpan - 1;
+
+// The lens focuses from 60 mm (no excitation) down to 1 mm (full
+// excitation), linearly in the combined value: one coarse step is about
+// 14 um of focus, one fine step 3.5 nm.
+double FocusDistanceMm(std::int32_t objective);
+std::int32_t ObjectiveForDistance(double millimetres);
+// sem_GetWD: the distance the objective focuses at, in tenths of a mm.
+std::int32_t WorkingDistanceTenths(std::int32_t objective);
+
+// Field of view of a 640-pixel frame: 128 mm of display width divided by
+// the magnification.
+inline constexpr int kFrameWidth = 640;
+inline constexpr int kFrameHeight = 480;
+double FieldWidthUm(std::int32_t magnification);
+double PixelSizeUm(std::int32_t magnification);
+
+// The instrument's own magnification series, used for relative steps.
+inline constexpr std::size_t kMagnificationSteps = 149;
+const std::array<std::int32_t, kMagnificationSteps>& MagnificationSeries();
+// current moved by steps positions of the series, clamped to [lowest, highest].
+std::int32_t StepMagnification(std::int32_t current, std::int32_t steps, std::int32_t lowest,
+                               std::int32_t highest);
+
+// Beam convergence semi-angle: the blur disc of a defocus dz is 2 * alpha * dz.
+inline constexpr double kConvergenceRad = 0.003;
+// Astigmatism blur per raw stigmator unit away from the best setting.
+inline constexpr double kAstigmatismUmPerUnit = 0.0005;
+// Probe diameter: smaller at high voltage and with a strong condenser.
+double ProbeDiameterUm(std::int32_t volts, std::int32_t condenser);
+// Relative probe current of the condenser setting (weaker lens, more current).
+double CondenserTransmission(std::int32_t condenser);
+// Secondary-electron yield relative to 15 kV.
+double ElectronYield(std::int32_t volts);
+
+// Fine image shift: the full raw range deflects the field by +-10 um.
+inline constexpr double kFineShiftReachUm = 10.0;
+
+}  // namespace vesk::sim
