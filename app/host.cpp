@@ -1,0 +1,63 @@
+#include "app/host.h"
+
+#include "app/resources.h"
+#include "platform/instance.h"
+#include "platform/ui.h"
+#include "platform/window.h"
+#include "server/diagnostics.h"
+
+namespace vesk::host {
+namespace {
+
+constexpr int kTextSize = 100;
+
+plat::WindowHandle CreateHostWindow(const HostOptions& options) {
+  char title[kTextSize] = {};
+  char className[kTextSize] = {};
+  plat::LoadStringResource(IDS_APP_TITLE, title, kTextSize);
+  plat::LoadStringResource(IDC_VESK, className, kTextSize);
+  // The result is not examined: a class left registered by an earlier run
+  // in the same process serves as well.
+  plat::RegisterWindowClass(plat::WindowClass{className, HostWindowProc, plat::kClassRedrawOnResize, IDI_VESK,
+                                              IDI_SMALL, IDC_VESK});
+  ConfigureHostWindow(options.services, options.port);
+  return plat::CreateTopLevelWindow(className, title);
+}
+
+int RunMessageLoop() {
+  const plat::AcceleratorTable accelerators = plat::LoadAcceleratorTable(IDC_VESK);
+  plat::WindowMessage message;
+  while (plat::GetWindowMessage(&message)) {
+    if (plat::TranslateAcceleratorMessage(message.window, accelerators, message)) continue;
+    plat::TranslateWindowMessage(message);
+    plat::DispatchWindowMessage(message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int RunHost(const HostOptions& options) {
+  plat::InstallResources(&resources::kSection);
+  switch (plat::AcquireInstanceLock(options.instanceName)) {
+    case plat::InstanceLockResult::kHeldElsewhere:
+      return 0;  // another instance runs; leave it alone
+    case plat::InstanceLockResult::kUnavailable:
+      ReportToStandardError("Warning:Can't set up the instance lock; a second instance would not be noticed.\n");
+      break;
+    case plat::InstanceLockResult::kAcquired:
+      break;
+  }
+
+  const plat::WindowHandle window = CreateHostWindow(options);
+  if (window == nullptr) return 0;  // refused: neither enable flag is set
+  plat::HideWindow(window);
+  const int exitCode = RunMessageLoop();
+  // A quit request only posts the destruction message, so the window can
+  // outlive the loop; destroy it, so that nothing sent to it later waits
+  // for a loop that has ended. Its leaving steps have run and do not repeat.
+  plat::DestroyWindow(window);
+  return exitCode;
+}
+
+}  // namespace vesk::host

@@ -1,0 +1,25 @@
+// The service's entry point after the runtime's start-up (WinMain on
+// Windows): single instance, the hidden window and the message loop.
+#pragma once
+
+#include <cstdint>
+
+#include "app/host_window.h"
+#include "server/command_server.h"
+
+namespace vesk::host {
+
+inline constexpr char kInstanceName[] = "VeskInstance";
+
+struct HostOptions {
+  std::uint16_t port = kDefaultPort;
+  // nullptr: the window drives the one CommandServer.
+  const HostServices* services = nullptr;
+  const char* instanceName = kInstanceName;
+};
+
+// Runs the service until its window is destroyed; the exit code (always 0:
+// also for a second instance and for a start refused by the registry).
+int RunHost(const HostOptions& options);
+
+}  // namespace vesk::host

@@ -1,0 +1,176 @@
+// The vesk program end to end: single instance, the registry's enable
+// flags, stopping by signal with clients connected, and commands over TCP.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "protocol/command_table.h"
+#include "tests/e2e/service_process.h"
+#include "tests/support/tcp_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace vesk::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kWatchdogMs = 10000;
+constexpr char kListening[] = "listen...\n";
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(VeskExecutable().empty()) << "VESK_EXECUTABLE is not set"; }
+
+  // A service with the given registry file on a free port.
+  std::unique_ptr<ServiceProcess> Launch(const std::string& registry, std::vector<std::string> extra = {}) {
+    port = FreePort();
+    std::vector<std::string> arguments = {"--port", std::to_string(port), "--settings-file",
+                                          directory.File("seminfo.ini")};
+    if (!registry.empty()) arguments.insert(arguments.end(), {"--registry", registry});
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    auto process = std::make_unique<ServiceProcess>(arguments, directory.path());
+    EXPECT_TRUE(process->Start());
+    return process;
+  }
+  std::unique_ptr<ServiceProcess> Serving(const std::string& registry, std::vector<std::string> extra = {}) {
+    auto process = Launch(registry, std::move(extra));
+    EXPECT_TRUE(process->WaitForStandardError(kListening, kWatchdogMs)) << process->StandardError();
+    return process;
+  }
+
+  TempDir directory;  // also the instance-lock directory of this test
+  int port = -1;
+};
+
+// The 70-byte high-voltage reading answers with its header intact.
+void ExpectFxsrServed(int port) {
+  TestClient client(port);
+  ASSERT_TRUE(client.connected());
+  Bytes request = MakeRequest("FXSR", {}, 0x0007);
+  std::memcpy(request.data() + 12, "RSVD", 4);
+  ASSERT_TRUE(client.Send(request));
+  const Bytes reply = client.Receive(70);
+  ASSERT_EQ(reply.size(), 70u);
+  const Bytes head(reply.begin(), reply.begin() + 16);
+  EXPECT_EQ(head, (Bytes{0x00, 0x46, 'B', 'S', '!', 'a', 'F', 'X', 'S', 'R', 0x00, 0x07, 'R', 'S', 'V', 'D'}));
+}
+
+TEST_F(ServiceTest, FxsrIsServedOverTcp) {
+  auto service = Serving(ConfigFile("vesk-both.reg"));
+  ExpectFxsrServed(port);
+  service->Signal(SIGTERM);
+  EXPECT_EQ(service->WaitForExit(kWatchdogMs), 0);
+}
+
+TEST_F(ServiceTest, SecondInstanceEndsAtOnceAndTheFirstKeepsServing) {
+  auto first = Serving(ConfigFile("vesk-both.reg"));
+  const int firstPort = port;
+  auto second = Launch(ConfigFile("vesk-both.reg"));  // same lock directory, another port
+  EXPECT_EQ(second->WaitForExit(kWatchdogMs), 0);
+  EXPECT_EQ(second->StandardError(), "");
+  EXPECT_FALSE(PortAccepts(port));
+  ExpectFxsrServed(firstPort);
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->WaitForExit(kWatchdogMs), 0);
+}
+
+TEST_F(ServiceTest, CrashedInstanceDoesNotBlockTheNextStart) {
+  auto crashed = Serving(ConfigFile("vesk-both.reg"));
+  crashed->Signal(SIGKILL);
+  EXPECT_EQ(crashed->WaitForExit(kWatchdogMs), std::nullopt);  // killed, no exit code
+  auto next = Serving(ConfigFile("vesk-both.reg"));
+  ExpectFxsrServed(port);
+  next->Signal(SIGTERM);
+  EXPECT_EQ(next->WaitForExit(kWatchdogMs), 0);
+}
+
+TEST_F(ServiceTest, WithoutEnableFlagTheServiceEndsWithZeroAndNeverListens) {
+  for (const std::string& registry : {ConfigFile("vesk-neither.reg"), std::string()}) {
+    auto service = Launch(registry, {"--log-manager"});
+    EXPECT_EQ(service->WaitForExit(kWatchdogMs), 0) << registry;
+    EXPECT_EQ(service->StandardError(), "") << registry;  // no listener, no notice to the manager
+    EXPECT_FALSE(PortAccepts(port)) << registry;
+  }
+}
+
+TEST_F(ServiceTest, EnableVeskAloneServesBaseCodesAndEchoesExtendedOnes) {
+  auto service = Serving(ConfigFile("vesk-only.reg"));
+  ExpectFxsrServed(port);
+  TestClient client(port);
+  for (const CommandTableEntry& entry : ExtendedCommandTable()) {
+    const Bytes request = MakeRequest(entry.code, {0x00, 0x01, 0x02, 0x03}, 0x0005);
+    ASSERT_TRUE(client.Send(request));
+    EXPECT_EQ(client.Receive(request.size()), request) << entry.code;
+  }
+  service->Signal(SIGTERM);
+  EXPECT_EQ(service->WaitForExit(kWatchdogMs), 0);
+}
+
+TEST_F(ServiceTest, EnableFenkServesBothTablesWithOrWithoutEnableVesk) {
+  const std::string fenkOnly = directory.Write("fenk-only.reg",
+                                               "Windows Registry Editor Version 5.00\n\n"
+                                               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZELK\\Fenk\\Settings]\n"
+                                               "\"EnableFenk\"=dword:00000001\n");
+  for (const std::string& registry : {ConfigFile("vesk-both.reg"), fenkOnly}) {
+    SCOPED_TRACE(registry);
+    auto service = Serving(registry);
+    ExpectFxsrServed(port);
+    // Every served extended code answers with a reply of its own, never
+    // with the request. (ISAV may wait for a capture: left out.)
+    TestClient client(port);
+    for (const CommandTableEntry& entry : ExtendedCommandTable()) {
+      if (entry.handler == nullptr || std::strcmp(entry.code, "ISAV") == 0) continue;
+      ASSERT_TRUE(client.Send(MakeRequest(entry.code, Bytes(268, 0))));
+      const Bytes head = client.Receive(16);
+      ASSERT_EQ(head.size(), 16u) << entry.code;
+      EXPECT_EQ(Bytes(head.begin() + 2, head.begin() + 6), (Bytes{'B', 'S', '!', 'a'})) << entry.code;
+      const std::size_t length = static_cast<std::size_t>(head[0]) << 8 | head[1];
+      ASSERT_GE(length, 16u);
+      ASSERT_EQ(client.Receive(length - 16).size(), length - 16) << entry.code;
+    }
+    service->Signal(SIGTERM);
+    EXPECT_EQ(service->WaitForExit(kWatchdogMs), 0);
+  }
+}
+
+TEST_F(ServiceTest, StopSignalsEndTheServiceInOrderWhileClientsAreConnected) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    auto service = Serving(ConfigFile("vesk-both.reg"), {"--log-manager"});
+    std::vector<TestClient> clients;
+    clients.reserve(3);
+    for (int i = 0; i < 3; ++i) {
+      clients.emplace_back(port);
+      ASSERT_TRUE(clients.back().Send(MakeRequest("FXSR")));
+      ASSERT_EQ(clients.back().Receive(70).size(), 70u);
+    }
+    service->Signal(signal);
+    EXPECT_EQ(service->WaitForExit(kWatchdogMs), 0);
+    for (TestClient& client : clients) EXPECT_TRUE(client.WaitForClose(kWatchdogMs));
+    const std::string errors = service->StandardError();
+    const std::size_t started = errors.find("manager: received 1233 100 2\n");
+    const std::size_t asked = errors.find("manager: sent 1224 2 0\n");
+    const std::size_t leaving = errors.find("manager: received 1233 101 2\n");
+    ASSERT_NE(started, std::string::npos) << errors;
+    ASSERT_NE(asked, std::string::npos) << errors;
+    ASSERT_NE(leaving, std::string::npos) << errors;
+    EXPECT_LT(started, asked);
+    EXPECT_LT(asked, leaving);
+    EXPECT_EQ(CountOf(service->StandardOutput(), " left.\n"), 3);
+    EXPECT_FALSE(PortAccepts(port));
+  }
+}
+
+TEST_F(ServiceTest, UnreadableRegistryFileIsAnError) {
+  const std::string notExport = directory.Write("plain.txt", "EnableVesk=1\n");
+  auto service = Launch(notExport);
+  EXPECT_EQ(service->WaitForExit(kWatchdogMs), 2);
+  EXPECT_NE(service->StandardError().find("is not a registry export file"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vesk::testing
