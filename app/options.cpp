@@ -27,8 +27,9 @@ void AddSimulatorOptions(CLI::App& app, SimulatorOptions& simulator) {
   const char* group = "Simulated instrument";
   app.add_option("--instrument-type", simulator.instrumentType, "instrument type the simulator reports")
       ->group(group);
-  app.add_option("--time-scale", simulator.timeScale, "speed of simulated motions and waits")
-      ->check(CLI::PositiveNumber)
+  app.add_option("--time-scale", simulator.timeScale,
+                 "factor on the simulator's durations (0: everything completes at once)")
+      ->check(CLI::NonNegativeNumber)
       ->group(group);
   app.add_option("--seed", simulator.seed, "seed of the simulator's random numbers")->group(group);
   app.add_option("--refuse", simulator.refusedOperations, "make a control-library operation fail (repeatable)")

@@ -100,4 +100,11 @@ void EAAR(Message& message);  // read the automatic-operation mode
 void EAAS(Message& message);  // start an automatic adjustment
 void PIST(Message& message);  // read the instrument model code
 
+// image_capture.cpp
+void ISAV(Message& message);  // capture and save an image, waiting for the end
+void IFSS(Message& message);  // request an image capture (variant 1)
+void IFFS(Message& message);  // request an image capture (variant 2)
+void IFSR(Message& message);  // read the image-data flag
+void IFRZ(Message& message);  // set and read the freeze mode
+
 }  // namespace vesk::commands

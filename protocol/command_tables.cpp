@@ -49,11 +49,11 @@ constexpr CommandTableEntry kBaseCommands[] = {
     {DDSR, "DDSR"}, // 36 read all detector items
     {DWCS, "DWCS"}, // 37 set the IMS value
     {DWSR, "DWSR"}, // 38 read the IMS value
-    {nullptr, "IFSR"}, // 39 read the image-data flag
-    {nullptr, "IFFS"}, // 40 request an image capture (variant 2)
+    {IFSR, "IFSR"}, // 39 read the image-data flag
+    {IFFS, "IFFS"}, // 40 request an image capture (variant 2)
     {EAAR, "EAAR"}, // 41 read the automatic-operation mode
     {EAAS, "EAAS"}, // 42 start an automatic adjustment
-    {nullptr, "IFSS"}, // 43 request an image capture (variant 1)
+    {IFSS, "IFSS"}, // 43 request an image capture (variant 1)
     {EISS, "EISS"},    // 44 set the image shift
     {EGSS, "EGSS"},    // 45 set the gun alignment shift
     {EGTS, "EGTS"},    // 46 set the gun alignment tilt
@@ -72,9 +72,9 @@ constexpr CommandTableEntry kExtendedCommands[] = {
     {ESYD, "ESYD"},    // 6  change stigmator Y (fine) relatively
     {DXRS, "DXRS"}, // 7  set the scan speed
     {WJOY, "WJOY"}, // 8  pass joystick values to the stage
-    {nullptr, "ISAV"}, // 9  capture and save an image, waiting for the end
+    {ISAV, "ISAV"}, // 9  capture and save an image, waiting for the end
     {PNEL, "PNEL"}, // 10 carry out an operation-panel step
-    {nullptr, "IFRZ"}, // 11 set and read the freeze mode
+    {IFRZ, "IFRZ"}, // 11 set and read the freeze mode
     {ERAS, "ERAS"}, // 12 set the rotation angle
     {PIST, "PIST"}, // 13 read the instrument model code
     {FVMS, "FVMS"}, // 14 set the vacuum mode

@@ -25,4 +25,7 @@ fi
 jobs="$(nproc 2>/dev/null || echo 2)"
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$jobs" --target vesk
-exec build/default/app/vesk --registry config/vesk-both.reg --port 22300 "$@"
+# The simulator's captures and the image-save settings stay inside build/.
+mkdir -p build/run
+exec build/default/app/vesk --registry config/vesk-both.reg --port 22300 \
+  --settings-file build/run/seminfo.ini --image-folder build/run/images "$@"

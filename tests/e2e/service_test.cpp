@@ -66,6 +66,37 @@ TEST_F(ServiceTest, FxsrIsServedOverTcp) {
   EXPECT_EQ(service->WaitForExit(kWatchdogMs), 0);
 }
 
+// FEBS against the simulated instrument: the high voltage comes on; with
+// the vacuum pinned to "not ready" the simulator refuses it.
+std::int16_t SwitchHighVoltageOn(int port, std::int16_t* htState) {
+  TestClient client(port);
+  EXPECT_TRUE(client.Send(MakeRequest("FEBS", {0x00, 0x01})));
+  const Bytes reply = client.Receive(70);
+  EXPECT_EQ(reply.size(), 70u);
+  if (reply.size() != 70u) return 0;
+  *htState = ReadS16(reply.data() + 16 + 2);
+  return ReadS16(reply.data() + 10);
+}
+
+TEST_F(ServiceTest, HighVoltageSwitchesOnTheSimulatedInstrument) {
+  auto service = Serving(ConfigFile("vesk-both.reg"), {"--time-scale", "0"});
+  std::int16_t htState = 0;
+  EXPECT_EQ(SwitchHighVoltageOn(port, &htState), 54);
+  EXPECT_EQ(htState, 2);
+}
+
+TEST_F(ServiceTest, SimulatorOptionsReachTheInstrument) {
+  auto service = Serving(ConfigFile("vesk-both.reg"), {"--pin", "GetVacuumStatus=1"});
+  std::int16_t htState = -5;
+  EXPECT_EQ(SwitchHighVoltageOn(port, &htState), -1);
+  EXPECT_EQ(htState, 0);  // off, and no vacuum
+}
+
+TEST_F(ServiceTest, BadSimulatorOptionEndsWithAnError) {
+  auto service = Launch(ConfigFile("vesk-both.reg"), {"--refuse", "NoSuchOperation"});
+  EXPECT_EQ(service->WaitForExit(kWatchdogMs), 2);
+}
+
 TEST_F(ServiceTest, SecondInstanceEndsAtOnceAndTheFirstKeepsServing) {
   auto first = Serving(ConfigFile("vesk-both.reg"));
   const int firstPort = port;

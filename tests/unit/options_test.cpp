@@ -67,7 +67,7 @@ TEST(OptionsTest, SimulatorOptionsAreCollected) {
 TEST(OptionsTest, BadArgumentsEndTheProgramWithAnError) {
   const std::vector<std::vector<std::string>> bad = {
       {"--port", "0"},          {"--port", "70000"},       {"--port", "x"},
-      {"--registry", "/no/such/file.reg"},                 {"--time-scale", "0"},
+      {"--registry", "/no/such/file.reg"},                 {"--time-scale", "-1"},
       {"--pin", "NoEquals"},    {"--pin", "=1"},           {"--reply-send-timeout-ms", "-1"},
       {"--unknown"},            {"stray"},
   };
@@ -75,6 +75,7 @@ TEST(OptionsTest, BadArgumentsEndTheProgramWithAnError) {
     EXPECT_GT(Parse(arguments).result, 0) << arguments[0];
   }
   EXPECT_EQ(Parse({"--help"}).result, 0);
+  EXPECT_EQ(Parse({"--time-scale", "0"}).result, -1);  // everything at once is allowed
 }
 
 }  // namespace

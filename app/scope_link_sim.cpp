@@ -1,0 +1,33 @@
+// The bridge for the simulated instrument: the manager stand-in's window is
+// what sem_GetManagerHandle returns, and the command line's simulator
+// options become the simulator's own. The simulator reads its capture
+// settings from the same file the service writes them to.
+#include <string>
+
+#include "app/scope_link.h"
+#include "platform/platform.h"
+#include "platform/profile.h"
+#include "sim/simulator.h"
+
+namespace vesk::app {
+
+void AttachManagerWindow(SemWindow manager) { sim::SetManagerWindow(manager); }
+
+int ApplySimulatorOptions(const SimulatorOptions& options) {
+  sim::SimulatorOptions simulator;
+  if (options.instrumentType) simulator.instrumentType = static_cast<std::int16_t>(*options.instrumentType);
+  if (options.timeScale) simulator.timeScale = *options.timeScale;
+  if (options.seed) simulator.seed = *options.seed;
+  simulator.refusedOperations = options.refusedOperations;
+  for (const auto& [name, value] : options.pins) simulator.pinnedResults.push_back(name + "=" + value);
+  if (options.imageFolder) simulator.imageFolder = *options.imageFolder;
+  simulator.settingsFile = plat::ImageSaveSettingsPath();
+  std::string error;
+  if (!sim::ApplySimulatorOptions(simulator, &error)) {
+    plat::Platform().writeStandardError(("vesk: simulator: " + error + "\n").c_str());
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace vesk::app

@@ -1,0 +1,127 @@
+// Image capture family: the service never handles image data. For a
+// capture it writes the save settings into the settings file, raises the
+// library's image-data flag and asks the manager application to capture;
+// the manager clears the flag when the image is saved. ISAV waits for that
+// (at most about 180 s, holding DispatchLock); IFSS and IFFS return at once
+// and the client polls IFSR.
+#include <cstring>
+
+#include "commands/handlers.h"
+#include "commands/readings.h"
+#include "platform/profile.h"
+#include "protocol/wait_clock.h"
+#include "scope/sem.h"
+
+namespace vesk {
+namespace {
+
+constexpr char kSettingsSection[] = "FENKOR";
+constexpr std::int32_t kCaptureRequest = 8192;
+constexpr std::int16_t kFreezeRequest = 144;
+constexpr std::int32_t kCaptureVariant1 = 1;
+constexpr std::int32_t kCaptureVariant2 = 2;
+
+constexpr std::size_t kSaveRequestSize = 268;  // include, format, 264-byte path
+constexpr std::size_t kSavePathOffset = 4;
+constexpr std::size_t kSavePathSize = 264;
+constexpr std::size_t kWordReplySize = 2;
+
+// The capture wait: 18000 polls 10 ms apart.
+constexpr int kCaptureWaitPolls = 18000;
+constexpr std::uint32_t kCaptureWaitPollMs = 10;
+
+// ISAV format field: 2, 3, 4; any other value leaves "Format" as it was.
+const char* SaveFormatName(std::uint16_t format) {
+  switch (format) {
+    case 2: return "BMP";
+    case 3: return "TIFF";
+    case 4: return "JPEG";
+    default: return nullptr;
+  }
+}
+
+// Each write sets one key of the section; its result is not examined.
+void WriteSaveSetting(const char* key, const char* value) {
+  plat::WriteProfileValue(kSettingsSection, key, value, plat::ImageSaveSettingsPath());
+}
+
+bool CapturePending() { return Low16(sem_GetImageDataFlag()) != 0; }
+
+void WaitForCapture() {
+  for (int poll = 0; poll < kCaptureWaitPolls; ++poll) {
+    BusyWait(kCaptureWaitPollMs);
+    if (!CapturePending()) return;
+  }
+}
+
+// IFSS and IFFS: refused while a capture is pending, and when the path
+// does not end within the received body.
+void RequestCapture(Message& m, std::int32_t variant) {
+  const char* path = m.BodyText<0>();
+  const bool requested = !CapturePending() && path != nullptr;
+  if (requested) {
+    WriteSaveSetting("Include", "OFF");
+    WriteSaveSetting("Format", "BMP");
+    WriteSaveSetting("Path", path);
+    sem_SetImageDataFlag(1);
+    if (Low16(sem_GetScanSpeed()) == 0) sem_SetScanSpeed(1);
+    sem_CallApp(variant, kCaptureRequest);
+  }
+  ReplyRecord<kWordReplySize> reply;
+  reply.U16<0>(1);
+  m.SetStatus(requested ? static_cast<std::int16_t>(kWordReplySize) : kStatusFailed);
+  reply.CommitTo(m);
+}
+
+}  // namespace
+
+namespace commands {
+
+// Answers with the request body; bytes beyond a short request are zeroed
+// rather than left from an earlier message.
+void ISAV(Message& m) {
+  const std::size_t received = m.Length() > kHeaderSize ? m.Length() - kHeaderSize : 0;
+  if (received < kSaveRequestSize) std::memset(m.Body() + received, 0, kSaveRequestSize - received);
+  const char* path = m.BodyText<kSavePathOffset>(kSavePathSize);
+  if (path == nullptr) {
+    // Without a terminated path there is nothing safe to save to.
+    m.SetStatus(kStatusFailed);
+    m.Finish(kSaveRequestSize);
+    return;
+  }
+  WriteSaveSetting("Include", m.BodyU16<0>() == 0 ? "ON" : "OFF");
+  if (const char* format = SaveFormatName(m.BodyU16<2>())) WriteSaveSetting("Format", format);
+  WriteSaveSetting("Path", path);
+  sem_SetImageDataFlag(1);
+  sem_CallApp(kCaptureVariant1, kCaptureRequest);
+  WaitForCapture();
+  m.SetStatus(0);
+  m.Finish(kSaveRequestSize);
+}
+
+void IFSS(Message& m) { RequestCapture(m, kCaptureVariant1); }
+void IFFS(Message& m) { RequestCapture(m, kCaptureVariant2); }
+
+void IFSR(Message& m) {
+  ReplyRecord<kWordReplySize> reply;
+  reply.U16<0>(LowU16(sem_GetImageDataFlag()));
+  m.SetStatus(static_cast<std::int16_t>(kWordReplySize));
+  reply.CommitTo(m);
+}
+
+// -1 only reports; any other mode is set, and handed to the manager
+// widened without sign.
+void IFRZ(Message& m) {
+  const std::int16_t mode = m.BodyS16<0>();
+  if (mode != -1) {
+    sem_SetFreezeEx(mode, 1);
+    sem_CallApp(static_cast<std::int32_t>(static_cast<std::uint16_t>(mode)), kFreezeRequest);
+  }
+  ReplyRecord<kWordReplySize> reply;
+  reply.U16<0>(LowU16(sem_GetFreezeMode()));
+  m.SetStatus(0);
+  reply.CommitTo(m);
+}
+
+}  // namespace commands
+}  // namespace vesk
