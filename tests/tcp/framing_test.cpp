@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <random>
 #include <thread>
 
 #include "protocol/command_table.h"
@@ -167,6 +168,20 @@ TEST_F(FramingTest, ListenerWritesItsProgressLines) {
   EXPECT_EQ(err.rfind("Tessik's Draw Server\nPress Ctrl+C to shutdown.\n", 0), 0u) << err;
   EXPECT_NE(err.find("open...bind...listen...\n"), std::string::npos) << err;
   EXPECT_NE(output.Debugger().find("bind...listen...\n"), std::string::npos);
+}
+
+TEST_F(FramingTest, GarbageStreamsNeverStopTheService) {
+  std::mt19937 random(22300);
+  for (int connection = 0; connection < 30; ++connection) {
+    TestClient client(server.port());
+    Bytes garbage(1 + random() % 4000);
+    for (std::uint8_t& byte : garbage) byte = static_cast<std::uint8_t>(random());
+    if (connection % 2 == 0) WriteU16(garbage.data(), static_cast<std::uint16_t>(16 + random() % 1009));
+    client.Send(garbage);  // the service may close the connection half-way
+  }
+  TestClient clean(server.port());
+  ASSERT_TRUE(clean.Send(MakeRequest("FXSR")));
+  EXPECT_EQ(clean.Receive(70).size(), 70u);
 }
 
 // A client that sends but never reads must not hold the service: its reply
