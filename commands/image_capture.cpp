@@ -45,6 +45,14 @@ void WriteSaveSetting(const char* key, const char* value) {
   plat::WriteProfileValue(kSettingsSection, key, value, plat::ImageSaveSettingsPath());
 }
 
+// A path the settings file can hold: terminated within the request, and on
+// one line (a line break would split the file's entry and leave the capture
+// to go wherever the previous path pointed).
+const char* SavePath(const char* text) {
+  if (text == nullptr || std::strpbrk(text, "\r\n") != nullptr) return nullptr;
+  return text;
+}
+
 bool CapturePending() { return Low16(sem_GetImageDataFlag()) != 0; }
 
 void WaitForCapture() {
@@ -55,9 +63,9 @@ void WaitForCapture() {
 }
 
 // IFSS and IFFS: refused while a capture is pending, and when the path
-// does not end within the received body.
+// is not one the settings file can hold.
 void RequestCapture(Message& m, std::int32_t variant) {
-  const char* path = m.BodyText<0>();
+  const char* path = SavePath(m.BodyText<0>());
   const bool requested = !CapturePending() && path != nullptr;
   if (requested) {
     WriteSaveSetting("Include", "OFF");
@@ -82,9 +90,9 @@ namespace commands {
 void ISAV(Message& m) {
   const std::size_t received = m.Length() > kHeaderSize ? m.Length() - kHeaderSize : 0;
   if (received < kSaveRequestSize) std::memset(m.Body() + received, 0, kSaveRequestSize - received);
-  const char* path = m.BodyText<kSavePathOffset>(kSavePathSize);
+  const char* path = SavePath(m.BodyText<kSavePathOffset>(kSavePathSize));
   if (path == nullptr) {
-    // Without a terminated path there is nothing safe to save to.
+    // Without a path the settings can hold there is nothing safe to save to.
     m.SetStatus(kStatusFailed);
     m.Finish(kSaveRequestSize);
     return;

@@ -97,6 +97,17 @@ TEST_F(ImageCaptureTest, SaveRefusesAPathWithoutTerminator) {
   EXPECT_EQ(Settings(), "");
 }
 
+TEST_F(ImageCaptureTest, PathsWithLineBreaksAreRefusedBeforeAnythingIsWritten) {
+  RequestBuffer save = SaveRequest(0, 2, "C:\\a.bmp\r\nFormat=JPEG");
+  save.Dispatch();
+  EXPECT_EQ(save.status(), -1);
+  RequestBuffer quick("IFSS", {'a', '\n', 'b', 0});
+  quick.Dispatch();
+  EXPECT_EQ(quick.status(), -1);
+  EXPECT_EQ(scope_double::CallNames(), Names{"GetImageDataFlag"});
+  EXPECT_EQ(Settings(), "");
+}
+
 TEST_F(ImageCaptureTest, ShortSaveRequestAnswersZerosBeyondWhatWasReceived) {
   RequestBuffer request("ISAV", {0, 0, 0, 2, 'p', 0});
   for (std::size_t i = 6; i < 268; ++i) request.body()[i] = 0xEE;  // left by an earlier message
