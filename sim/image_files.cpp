@@ -1,3 +1,4 @@
+#include "sim/text.h"
 #include "sim/image_files.h"
 
 #include <csetjmp>
@@ -14,15 +15,6 @@ namespace {
 
 void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const char c = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
-    if (c != b[i]) return false;
-  }
-  return true;
 }
 
 // libtiff writes through these procedures into a growable buffer, so that a

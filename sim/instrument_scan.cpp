@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "sim/text.h"
 #include "sim/image_paths.h"
 #include "sim/instrument.h"
 #include "sim/optics.h"
@@ -25,15 +26,6 @@ constexpr double kDwell[] = {1.0, 4.0, 16.0, 64.0};
 constexpr double kFrozenSaveMs = 300.0;
 
 constexpr std::size_t kLongestRecipeName = 128;
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const char c = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
-    if (c != b[i]) return false;
-  }
-  return true;
-}
 
 // A recipe name as the instrument's file dialog would accept it.
 bool PlausibleRecipeName(std::string_view name) {
