@@ -1,45 +1,100 @@
 // vesk-client: send one command to a VESK service and show the reply.
 //
 //   vesk-client FXSR
-//   vesk-client --port 22300 EMGS s32:1000 --show u32@0
-//   vesk-client IFSS "str:C:\images\a.bmp"
+//   vesk-client EMGS magnification=1000
+//   vesk-client FVAS acceleratingVoltage=15
+//   vesk-client IFSS 'path=C:\images\a.bmp'
+//   vesk-client --port 22300 EMGS s32:1000 --hex --show u32@0
+//   vesk-client --list | --describe EMGS | --markdown
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "client/catalogue_fields.h"
+#include "client/catalogue_text.h"
+#include "client/command_catalogue.h"
 #include "client/vesk_client.h"
+#include "protocol/message.h"
 #include "protocol/wire.h"
 
 namespace {
 
+using vesk::client::CommandInfo;
+
 // "f32@4": show the body field of that type at that offset.
-bool ShowField(const std::string& spec, const std::vector<std::uint8_t>& body) {
-  const std::size_t at = spec.find('@');
+bool ShowField(const std::string& shown, const std::vector<std::uint8_t>& body) {
+  const std::size_t at = shown.find('@');
   if (at == std::string::npos) return false;
-  const std::string type = spec.substr(0, at);
-  const std::size_t offset = std::stoul(spec.substr(at + 1));
+  const std::string type = shown.substr(0, at);
+  std::size_t offset = 0;
+  const char* end = shown.data() + shown.size();
+  const auto [stop, failure] = std::from_chars(shown.data() + at + 1, end, offset);
+  if (failure != std::errc() || stop != end) return false;
   const std::size_t width = type == "s16" || type == "u16" ? 2 : 4;
   if (offset + width > body.size()) {
-    std::printf("%s: beyond the %zu-byte body\n", spec.c_str(), body.size());
+    std::printf("%s: beyond the %zu-byte body\n", shown.c_str(), body.size());
     return true;
   }
   const std::uint8_t* p = body.data() + offset;
   if (type == "s16") {
-    std::printf("%s = %d\n", spec.c_str(), vesk::ReadS16(p));
+    std::printf("%s = %d\n", shown.c_str(), vesk::ReadS16(p));
   } else if (type == "u16") {
-    std::printf("%s = %u\n", spec.c_str(), vesk::ReadU16(p));
+    std::printf("%s = %u\n", shown.c_str(), vesk::ReadU16(p));
   } else if (type == "s32") {
-    std::printf("%s = %d\n", spec.c_str(), vesk::ReadS32(p));
+    std::printf("%s = %d\n", shown.c_str(), vesk::ReadS32(p));
   } else if (type == "u32") {
-    std::printf("%s = %u\n", spec.c_str(), vesk::ReadU32(p));
+    std::printf("%s = %u\n", shown.c_str(), vesk::ReadU32(p));
   } else if (type == "f32") {
-    std::printf("%s = %g\n", spec.c_str(), static_cast<double>(vesk::FloatFromWire(p)));
+    std::printf("%s = %g\n", shown.c_str(), static_cast<double>(vesk::FloatFromWire(p)));
   } else {
     return false;
   }
   return true;
+}
+
+void PrintHex(const std::vector<std::uint8_t>& body) {
+  std::printf("body:");
+  for (std::size_t i = 0; i < body.size(); ++i) std::printf("%s%02X", i % 16 == 0 ? "\n  " : " ", body[i]);
+  std::printf("\n");
+}
+
+// Named fields through the catalogue, or typed fields in order; not both.
+bool BuildBody(const std::string& code, const CommandInfo* info, const std::vector<std::string>& fields,
+               std::vector<std::uint8_t>& body, std::string& error) {
+  std::size_t named = 0;
+  for (const std::string& field : fields) named += vesk::client::IsNamedField(field) ? 1 : 0;
+  if (named == 0) {
+    for (const std::string& field : fields) {
+      if (!vesk::client::EncodeField(field, body, error)) return false;
+    }
+    return true;
+  }
+  if (named != fields.size()) {
+    error = "give the request fields either all by name (name=value) or all typed (s16:N ...), not mixed";
+    return false;
+  }
+  if (info == nullptr) {
+    error = code + " is not in the command catalogue (see --list); give its fields typed (s16:N ...)";
+    return false;
+  }
+  return vesk::client::EncodeNamedFields(*info, fields, body, error);
+}
+
+// The reply's fields by name, and what a failure means for its body.
+void PrintDecoded(const CommandInfo& info, const vesk::client::Reply& reply) {
+  const bool failed = reply.status == vesk::kStatusFailed;
+  if (failed) std::printf("failed: %s\n", vesk::client::FailureNote(info).c_str());
+  if (failed && info.failureBody == vesk::client::FailureBody::kNotWritten) return;
+  if (reply.body.size() != info.replySize) {
+    std::printf("(a %zu-byte body where %s has %u bytes)\n", reply.body.size(), info.code,
+                static_cast<unsigned>(info.replySize));
+  }
+  for (const std::string& line : vesk::client::DecodeReplyFields(info, reply.body)) {
+    std::printf("%s\n", line.c_str());
+  }
 }
 
 }  // namespace
@@ -52,21 +107,52 @@ int main(int argc, char** argv) {
   std::string code;
   std::vector<std::string> fields;
   std::vector<std::string> shows;
+  bool hex = false;
+  bool list = false;
+  bool markdown = false;
+  std::string describe;
   app.add_option("--host", host, "service address");
   app.add_option("--port", port, "service port");
   app.add_option("--timeout-ms", timeoutMs, "how long to wait for the reply");
+  app.add_flag("--hex", hex, "also print the reply body in hexadecimal");
   app.add_option("--show", shows, "decode a body field: s16@OFF, u16@OFF, s32@OFF, u32@OFF, f32@OFF");
-  app.add_option("code", code, "four-letter command code, e.g. FXSR")->required();
-  app.add_option("fields", fields, "request body fields: s16:N u16:N s32:N u32:N f32:X hex:0A0B str:TEXT");
+  app.add_flag("--list", list, "list every command: code, table, summary");
+  app.add_option("--describe", describe, "print the request and reply layout of a command");
+  app.add_flag("--markdown", markdown, "print the protocol reference (docs/commands.md)");
+  app.add_option("code", code, "four-letter command code, e.g. FXSR");
+  app.add_option("fields", fields,
+                 "request body fields: by name (magnification=1000), or typed in order: s16:N u16:N s32:N "
+                 "u32:N f32:X hex:0A0B str:TEXT");
   CLI11_PARSE(app, argc, argv);
 
-  std::vector<std::uint8_t> body;
-  std::string error;
-  for (const std::string& field : fields) {
-    if (!vesk::client::EncodeField(field, body, error)) {
-      std::fprintf(stderr, "vesk-client: %s\n", error.c_str());
+  if (markdown) {
+    std::fputs(vesk::client::CatalogueMarkdown().c_str(), stdout);
+    return 0;
+  }
+  if (list) {
+    std::fputs(vesk::client::ListCommands().c_str(), stdout);
+    return 0;
+  }
+  if (!describe.empty()) {
+    const CommandInfo* info = vesk::client::FindCommandInfo(describe);
+    if (info == nullptr) {
+      std::fprintf(stderr, "vesk-client: %s is not in the command catalogue (see --list)\n", describe.c_str());
       return 2;
     }
+    std::fputs(vesk::client::DescribeCommand(*info).c_str(), stdout);
+    return 0;
+  }
+  if (code.empty()) {
+    std::fprintf(stderr, "vesk-client: give a command code (see --list) or --help\n");
+    return 2;
+  }
+
+  const CommandInfo* info = vesk::client::FindCommandInfo(code);
+  std::vector<std::uint8_t> body;
+  std::string error;
+  if (!BuildBody(code, info, fields, body, error)) {
+    std::fprintf(stderr, "vesk-client: %s\n", error.c_str());
+    return 2;
   }
   vesk::client::Connection connection;
   if (!connection.Open(host, port, timeoutMs)) {
@@ -78,13 +164,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vesk-client: %s\n", error.c_str());
     return 1;
   }
+  const bool served = reply.magic == "BS!a";
   std::printf("%s status %d length %u magic %s\n", code.c_str(), reply.status, reply.length,
-              reply.magic == "BS!a" ? "BS!a" : "(request's own: code not served)");
-  std::printf("body:");
-  for (std::size_t i = 0; i < reply.body.size(); ++i) std::printf("%s%02X", i % 16 == 0 ? "\n  " : " ", reply.body[i]);
-  std::printf("\n");
-  for (const std::string& spec : shows) {
-    if (!ShowField(spec, reply.body)) std::fprintf(stderr, "vesk-client: bad --show '%s'\n", spec.c_str());
+              served ? "BS!a" : "(request's own: code not served)");
+  if (served && info != nullptr) PrintDecoded(*info, reply);
+  if (hex || !served || info == nullptr) PrintHex(reply.body);
+  for (const std::string& shown : shows) {
+    if (!ShowField(shown, reply.body)) std::fprintf(stderr, "vesk-client: bad --show '%s'\n", shown.c_str());
   }
   return 0;
 }
