@@ -67,7 +67,7 @@ TEST(ControlPcPathTest, HostileBytesNeverLeaveTheFolder) {
   for (int round = 0; round < 5000; ++round) {
     std::string path;
     state = state * 6364136223846793005ull + 1442695040888963407ull;
-    const std::size_t length = 1 + (state >> 59);
+    const auto length = static_cast<std::size_t>(1 + (state >> 59));
     for (std::size_t i = 0; i < length; ++i) {
       state = state * 6364136223846793005ull + 1442695040888963407ull;
       path.push_back(kAlphabet[(state >> 33) % sizeof kAlphabet]);
