@@ -1,5 +1,13 @@
 // The vesk program: the service with the manager application's stand-in
-// beside it, configured from the command line.
+// beside it, configured from the command line. On the instrument's control
+// PC (the Windows build with the maker's TRELL32.dll) it is the service
+// alone, beside the real manager application, and takes no options.
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <cstdlib>  // __argc, __argv
+#endif
+
 #include <string>
 
 #include "app/host.h"
@@ -12,6 +20,8 @@
 #include "platform/registry.h"
 #include "platform/stop_requests.h"
 #include "server/command_server.h"
+
+#if !defined(VESK_WITH_TRELL32)
 
 namespace vesk::app {
 namespace {
@@ -53,8 +63,26 @@ int RunService(const ServiceOptions& options) {
 }  // namespace
 }  // namespace vesk::app
 
-int main(int argc, char** argv) {
-  vesk::app::ServiceOptions options;
-  if (const int code = vesk::app::ParseCommandLine(argc, argv, &options); code >= 0) return code;
-  return vesk::app::RunService(options);
+namespace vesk::app {
+int Main(int argc, char** argv) {
+  ServiceOptions options;
+  if (const int code = ParseCommandLine(argc, argv, &options); code >= 0) return code;
+  return RunService(options);
 }
+}  // namespace vesk::app
+
+#endif  // !VESK_WITH_TRELL32
+
+#if defined(_WIN32)
+// The entry point after the runtime's start-up. A console program all the
+// same, so that its diagnostic lines reach the console it was started from.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+#if defined(VESK_WITH_TRELL32)
+  return vesk::host::RunHost(vesk::host::HostOptions{});
+#else
+  return vesk::app::Main(__argc, __argv);
+#endif
+}
+#else
+int main(int argc, char** argv) { return vesk::app::Main(argc, argv); }
+#endif

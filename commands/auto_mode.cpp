@@ -15,9 +15,9 @@ constexpr std::size_t kWordReplySize = 2;
 // first (no mode for contrast and brightness). Selector 0 starts nothing;
 // larger selectors start nothing either but answer 1.
 struct AutoAdjustment {
-  std::int32_t (*setMode)(std::int16_t);  // nullptr: no mode to set
+  std::int32_t(SEM_CALL* setMode)(std::int16_t);  // nullptr: no mode to set
   std::int16_t mode;
-  std::int32_t (*start)();
+  std::int32_t(SEM_CALL* start)();
 };
 
 constexpr AutoAdjustment kAutoAdjustments[] = {

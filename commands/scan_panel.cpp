@@ -13,7 +13,7 @@ constexpr std::size_t kScanSpeedReplySize = 30;
 // stepping forward and the even code backward. Y comes before X.
 struct PanelStep {
   std::uint16_t code;
-  std::int32_t (*setter)(std::int16_t);
+  std::int32_t(SEM_CALL* setter)(std::int16_t);
   bool negated;
 };
 

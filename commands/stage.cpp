@@ -25,7 +25,7 @@ StagePositionRecord PositionFromWire(const Message& m) {
   return record;
 }
 
-void Move(Message& m, std::int32_t (*move)(StagePositionRecord*)) {
+void Move(Message& m, std::int32_t(SEM_CALL* move)(StagePositionRecord*)) {
   StagePositionRecord record = PositionFromWire(m);
   m.SetStatus(move(&record) == 1 ? 0 : kStatusFailed);
   m.Finish(0);

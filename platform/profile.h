@@ -9,6 +9,9 @@ namespace plat {
 // replacing the key's value when present. Everything else in the file stays
 // as it was: other keys and sections, comments, blank lines and the file's
 // line ending (a file that uses CR LF keeps it; a new file gets CR LF).
+// (On Windows the file is written by WritePrivateProfileStringA itself,
+// which keeps the values and the structure but lays out the lines it
+// rewrites its own way: CR LF, names without surrounding blanks.)
 // Section and key names are compared without regard to case. A null value
 // removes the key; a null key removes the whole section. Returns 1 on
 // success, 0 on failure; names or a value holding a line break are refused

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <string>
 
+#if !defined(VESK_SIM_NO_IMAGE_CODECS)
 #include <jpeglib.h>
 #include <tiffio.h>
+#endif
 
 namespace vesk::sim {
 namespace {
@@ -17,6 +19,7 @@ void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
+#if !defined(VESK_SIM_NO_IMAGE_CODECS)
 // libtiff writes through these procedures into a growable buffer, so that a
 // TIFF is built in memory like the other formats.
 struct MemoryFile {
@@ -98,6 +101,7 @@ bool CompressJpeg(const std::uint8_t* pixels, int width, int height, unsigned ch
   jpeg_destroy_compress(&info);
   return true;
 }
+#endif  // !VESK_SIM_NO_IMAGE_CODECS
 
 }  // namespace
 
@@ -143,6 +147,11 @@ std::vector<std::uint8_t> EncodeBmp(const GreyImage& image) {
   return out;
 }
 
+#if defined(VESK_SIM_NO_IMAGE_CODECS)
+// A build without libtiff and libjpeg: these captures fail to be written.
+std::optional<std::vector<std::uint8_t>> EncodeTiff(const GreyImage&, std::string_view) { return std::nullopt; }
+std::optional<std::vector<std::uint8_t>> EncodeJpeg(const GreyImage&) { return std::nullopt; }
+#else
 std::optional<std::vector<std::uint8_t>> EncodeTiff(const GreyImage& image, std::string_view description) {
   MemoryFile file;
   TIFF* tiff = TIFFClientOpen("capture", "w", &file, MemoryRead, MemoryWrite, MemorySeek, MemoryClose,
@@ -182,6 +191,8 @@ std::optional<std::vector<std::uint8_t>> EncodeJpeg(const GreyImage& image) {
   std::free(buffer);
   return out;
 }
+
+#endif  // VESK_SIM_NO_IMAGE_CODECS
 
 std::optional<std::vector<std::uint8_t>> Encode(const GreyImage& image, ImageFormat format,
                                                 std::string_view description) {

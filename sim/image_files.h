@@ -29,6 +29,14 @@ ImageFormat FormatFromSetting(std::string_view setting);
 
 // Uncompressed 8-bit BMP with a grey palette, rows bottom-up as BMP has them.
 std::vector<std::uint8_t> EncodeBmp(const GreyImage& image);
+// Whether this build writes TIFF and JPEG (it needs libtiff and libjpeg);
+// without them EncodeTiff and EncodeJpeg always fail.
+#if defined(VESK_SIM_NO_IMAGE_CODECS)
+inline constexpr bool kHasImageCodecs = false;
+#else
+inline constexpr bool kHasImageCodecs = true;
+#endif
+
 // Uncompressed baseline grey TIFF, one strip, with a description tag.
 std::optional<std::vector<std::uint8_t>> EncodeTiff(const GreyImage& image, std::string_view description);
 // Baseline grey JPEG, quality 90.

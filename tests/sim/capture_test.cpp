@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "sim/stage.h"
+#include "sim/image_files.h"
 #include "tests/sim/sim_fixture.h"
 
 namespace vesk::sim::testing {
@@ -29,6 +30,7 @@ TEST_F(CaptureTest, EachFormatIsWrittenAtTheMappedPathThenTheFlagClears) {
   BeamOn();
   for (const FormatCase& c : kFormats) {
     SCOPED_TRACE(c.setting);
+    if (!kHasImageCodecs && c.format != ImageFormat::kBmp) continue;  // a build without libtiff and libjpeg
     WriteSettings("OFF", c.setting, c.path);
     ASSERT_EQ(sem_SetImageDataFlag(1), 1);
     ASSERT_EQ(sem_CallApp(1, 8192), 1);
@@ -50,6 +52,7 @@ TEST_F(CaptureTest, EachFormatIsWrittenAtTheMappedPathThenTheFlagClears) {
     EXPECT_GT(MeanGrey(*image), 10.0);
   }
   EXPECT_EQ(ReadBytes(images_ / "images/a.bmp").at(0), 'B');
+  if (!kHasImageCodecs) return;
   const std::vector<std::uint8_t> tiff = ReadBytes(images_ / "data/run 1/b.tif");
   EXPECT_TRUE(tiff.at(0) == 'I' || tiff.at(0) == 'M');
   const std::vector<std::uint8_t> jpeg = ReadBytes(images_ / "c.jpg");

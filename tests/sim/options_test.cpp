@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "sim/stage.h"
+#include "sim/image_files.h"
 #include "tests/sim/sim_fixture.h"
 
 namespace vesk::sim::testing {
@@ -144,7 +145,9 @@ TEST_F(DeterminismTest, TheSameSeedGivesTheSameReadingsAndImages) {
     EXPECT_EQ(first.readings, second.readings);
     ASSERT_EQ(first.images.size(), 3u);
     for (std::size_t i = 0; i < first.images.size(); ++i) {
-      EXPECT_FALSE(first.images[i].empty());
+      if (kHasImageCodecs || i == 2) {  // TIFF and JPEG need the codecs
+        EXPECT_FALSE(first.images[i].empty());
+      }
       EXPECT_TRUE(first.images[i] == second.images[i]) << "image " << i;
     }
     const Outcome other = Session(8, timeScale);

@@ -67,7 +67,7 @@ TEST(ControlPcPathTest, HostileBytesNeverLeaveTheFolder) {
   for (int round = 0; round < 5000; ++round) {
     std::string path;
     state = state * 6364136223846793005ull + 1442695040888963407ull;
-    const std::size_t length = 1 + (state >> 59);
+    const auto length = static_cast<std::size_t>(1 + (state >> 59));
     for (std::size_t i = 0; i < length; ++i) {
       state = state * 6364136223846793005ull + 1442695040888963407ull;
       path.push_back(kAlphabet[(state >> 33) % sizeof kAlphabet]);
@@ -97,7 +97,9 @@ TEST_F(ConfinedWriteTest, ALinkOnTheWayIsNotFollowed) {
   const std::filesystem::path outside = root_ / "outside";
   std::filesystem::create_directories(outside);
   std::filesystem::create_directories(images_);
-  std::filesystem::create_directory_symlink(outside, images_ / "escape");
+  std::error_code linked;
+  std::filesystem::create_directory_symlink(outside, images_ / "escape", linked);
+  if (linked) GTEST_SKIP() << "no symbolic links here: " << linked.message();
   EXPECT_FALSE(WriteConfined(images_, "escape/a.bmp", {1, 2, 3}));
   EXPECT_FALSE(WriteConfined(images_, "escape/new/a.bmp", {1, 2, 3}));
   EXPECT_TRUE(std::filesystem::is_empty(outside));
@@ -107,7 +109,9 @@ TEST_F(ConfinedWriteTest, ALinkInPlaceOfTheFileIsReplacedNotWrittenThrough) {
   const std::filesystem::path victim = root_ / "victim.txt";
   std::ofstream(victim) << "keep";
   std::filesystem::create_directories(images_);
-  std::filesystem::create_symlink(victim, images_ / "a.bmp");
+  std::error_code linked;
+  std::filesystem::create_symlink(victim, images_ / "a.bmp", linked);
+  if (linked) GTEST_SKIP() << "no symbolic links here: " << linked.message();
   std::filesystem::create_symlink(victim, images_ / "b.bmp.vesk-part");
   EXPECT_TRUE(WriteConfined(images_, "a.bmp", {1, 2, 3}));
   EXPECT_TRUE(WriteConfined(images_, "b.bmp", {4, 5}));

@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <fstream>
 
+#if !defined(VESK_SIM_NO_IMAGE_CODECS)
 #include <jpeglib.h>
 #include <tiffio.h>
+#endif
 
 namespace vesk::sim::testing {
 
@@ -75,6 +77,7 @@ std::uint32_t Le(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) 
   return value;
 }
 
+#if !defined(VESK_SIM_NO_IMAGE_CODECS)
 struct JpegTrap {
   jpeg_error_mgr manager;
   std::jmp_buf jump;
@@ -106,6 +109,7 @@ bool DecompressJpeg(const std::uint8_t* data, std::size_t size, GreyImage* image
   jpeg_destroy_decompress(&info);
   return true;
 }
+#endif
 }  // namespace
 
 std::optional<GreyImage> DecodeBmp(const std::filesystem::path& file) {
@@ -129,6 +133,11 @@ std::optional<GreyImage> DecodeBmp(const std::filesystem::path& file) {
   return image;
 }
 
+#if defined(VESK_SIM_NO_IMAGE_CODECS)
+// Without libtiff and libjpeg nothing is decoded (nor was it written).
+std::optional<GreyImage> DecodeTiff(const std::filesystem::path&) { return std::nullopt; }
+std::optional<GreyImage> DecodeJpeg(const std::filesystem::path&) { return std::nullopt; }
+#else
 std::optional<GreyImage> DecodeTiff(const std::filesystem::path& file) {
   TIFF* tiff = TIFFOpen(file.string().c_str(), "r");
   if (tiff == nullptr) return std::nullopt;
@@ -161,6 +170,7 @@ std::optional<GreyImage> DecodeJpeg(const std::filesystem::path& file) {
   if (!DecompressJpeg(bytes.data(), bytes.size(), &image)) return std::nullopt;
   return image;
 }
+#endif  // VESK_SIM_NO_IMAGE_CODECS
 
 std::optional<GreyImage> Decode(const std::filesystem::path& file, ImageFormat format) {
   switch (format) {

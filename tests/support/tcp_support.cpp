@@ -127,7 +127,11 @@ bool TestClient::WaitForClose(std::uint32_t timeoutMs) {
   for (;;) {
     int n = plat::NativePlatform().recv(socket_, &byte, 1, 0);
     if (n == 0) return true;
-    if (n < 0) return plat::NativePlatform().lastSocketError() != plat::kWsaEwouldblock;
+    if (n < 0) {
+      // A receive time-out: would-block on POSIX, timed-out on Windows.
+      const int error = plat::NativePlatform().lastSocketError();
+      return error != plat::kWsaEwouldblock && error != plat::kWsaEtimedout;
+    }
   }
 }
 

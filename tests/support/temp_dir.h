@@ -8,13 +8,19 @@ namespace vesk::testing {
 
 class TempDir {
  public:
+#if defined(_WIN32)
+  static constexpr const char* kSeparator = "\\";
+#else
+  static constexpr const char* kSeparator = "/";
+#endif
+
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return path_ + kSeparator + name; }
   // Writes bytes to a file in the directory and returns its path.
   std::string Write(const std::string& name, const std::string& bytes) const;
 

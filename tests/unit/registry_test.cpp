@@ -1,10 +1,13 @@
-// The registry reader over registry export files: value types and lengths
-// as the enable flags see them, key and value lookup, malformed lines.
+// The registry reader: value types and lengths as the enable flags see
+// them, key and value lookup (on every platform: the registry export file
+// on POSIX, the registry itself on Windows), and the export file's own
+// forms: malformed lines, encodings, deletions.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/registry.h"
+#include "tests/support/registry_support.h"
 #include "tests/support/temp_dir.h"
 
 namespace vesk::testing {
@@ -22,12 +25,14 @@ class RegistryTest : public ::testing::Test {
     EXPECT_TRUE(plat::UseRegistryFile(directory.Write("registry.reg", text).c_str())) << text;
     return plat::ReadEnableFlag(kVeskKey, "EnableVesk");
   }
+  // EnableVesk with the given data, through the platform's registry.
   std::int32_t ReadValue(const std::string& data) {
-    return ReadWith(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZELK\\Vesk\\Settings]\n\"EnableVesk\"=" +
-                    data + "\n");
+    EXPECT_TRUE(registry.Install({{kVeskKey, "EnableVesk", data}})) << data;
+    return plat::ReadEnableFlag(kVeskKey, "EnableVesk");
   }
 
   TempDir directory;
+  TestRegistry registry;
 };
 
 TEST_F(RegistryTest, ValueTypesAndLengthsAsTheFlagReaderSeesThem) {
@@ -59,10 +64,44 @@ TEST_F(RegistryTest, ValueTypesAndLengthsAsTheFlagReaderSeesThem) {
   for (const Case& c : cases) EXPECT_EQ(ReadValue(c.data), c.expected) << c.data;
 }
 
+TEST_F(RegistryTest, MissingKeysAndValuesReadAsZeroInTheRegistry) {
+  ASSERT_TRUE(registry.Install({{kVeskKey, "Other", "dword:00000001"}, {kVeskKey, "EnableVesk", ""}}));
+  EXPECT_EQ(plat::ReadEnableFlag(kVeskKey, "EnableVesk"), 0);
+  EXPECT_EQ(plat::ReadEnableFlag(kVeskKey, "Other"), 1);
+  EXPECT_EQ(plat::ReadEnableFlag("SOFTWARE\\ZELK\\Nothing", "EnableVesk"), 0);
+  plat::RegistryKey key = nullptr;
+  EXPECT_NE(plat::OpenLocalMachineKey("SOFTWARE\\ZELK\\Nothing", &key), plat::kRegistryOk);
+  EXPECT_EQ(key, nullptr);
+}
+
+TEST_F(RegistryTest, NamesIgnoreCaseAndLongValuesSayHowLongTheyAre) {
+  ASSERT_TRUE(registry.Install({{kVeskKey, "EnableVesk", "dword:00000001"}, {kVeskKey, "Text", "\"hello\""}}));
+  EXPECT_EQ(plat::ReadEnableFlag("software\\zelk\\VESK\\settings", "ENABLEvesk"), 1);
+  plat::RegistryKey key = nullptr;
+  ASSERT_EQ(plat::OpenLocalMachineKey("SOFTWARE\\ZELK", &key), plat::kRegistryOk);  // a parent key
+  plat::CloseRegistryKey(key);
+  ASSERT_EQ(plat::OpenLocalMachineKey(kVeskKey, &key), plat::kRegistryOk);
+  std::uint8_t data[8] = {};
+  std::uint32_t size = 4;
+  EXPECT_EQ(plat::QueryRegistryValue(key, "Text", data, &size), plat::kRegistryMoreData);
+  EXPECT_EQ(size, 6u);
+  size = sizeof data;
+  EXPECT_EQ(plat::QueryRegistryValue(key, "Text", data, &size), plat::kRegistryOk);
+  EXPECT_EQ(size, 6u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data)), "hello");
+  plat::CloseRegistryKey(key);
+}
+
+#if !defined(_WIN32)
+// The registry export file's own forms.
+
 TEST_F(RegistryTest, MalformedValuesAreSkippedAndReadAsMissing) {
   for (const char* data : {"dword:zz", "dword:123456789", "dword:", "dword 1", "1", "hex:1,0g", "hex:100",
                            "hex(4:01", "\"unclosed", "\"1\" trailing", "word:00000001"}) {
-    EXPECT_EQ(ReadValue(data), 0) << data;
+    EXPECT_EQ(ReadWith(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZELK\\Vesk\\Settings]\n\"EnableVesk\"=" +
+                       data + "\n"),
+              0)
+        << data;
   }
   // A broken line does not spoil the lines after it.
   EXPECT_EQ(ReadWith(std::string(kHeader) +
@@ -158,6 +197,8 @@ TEST_F(RegistryTest, KeysOpenLikeRegistryKeys) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(data)), "hello");
   plat::CloseRegistryKey(key);
 }
+
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace vesk::testing

@@ -2,14 +2,29 @@
 // exactly the Japanese texts of the menus and the about box.
 #include <gtest/gtest.h>
 
-#include <iconv.h>
 #include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
 
 #include "app/resources.h"
 
 namespace vesk::testing {
 namespace {
 
+#if defined(_WIN32)
+std::string Utf8FromCodePage932(const char* text) {
+  wchar_t wide[256];
+  const int units = ::MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, wide, 256);
+  if (units == 0) return "<not code page 932>";
+  char out[1024];
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, sizeof out, nullptr, nullptr);
+  return bytes > 0 ? std::string(out) : "<no converter>";
+}
+#else
 std::string Utf8FromCodePage932(const char* text) {
   iconv_t converter = iconv_open("UTF-8", "CP932");
   if (converter == reinterpret_cast<iconv_t>(-1)) return "<no converter>";
@@ -25,6 +40,7 @@ std::string Utf8FromCodePage932(const char* text) {
   out.resize(out.size() - outLeft);
   return out;
 }
+#endif
 
 TEST(ResourcesTest, JapaneseTextsAreTheHalfWidthKatakanaOfTheMenusAndAboutBox) {
   const std::pair<const char*, const char*> texts[] = {
