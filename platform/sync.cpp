@@ -1,0 +1,46 @@
+// Event and WaitGroup, built on the platform's monitor: a lock, a condition
+// and the value it guards.
+#if defined(_WIN32)
+#include "platform/win/monitor.h"
+#else
+#include "platform/posix/monitor.h"
+#endif
+
+#include "platform/platform.h"
+
+namespace plat {
+
+using EventMonitor = detail::Monitor<bool>;
+using CountMonitor = detail::Monitor<long>;
+
+Event::Event() {
+  static_assert(sizeof(EventMonitor) <= sizeof storage_);
+  EventMonitor::Build(storage_);
+}
+Event::~Event() { EventMonitor::In(storage_).Destroy(); }
+void Event::Set() {
+  EventMonitor::In(storage_).Update([](bool& set) { set = true; });
+}
+void Event::Reset() {
+  EventMonitor::In(storage_).Update([](bool& set) { set = false; });
+}
+bool Event::Wait(std::uint32_t milliseconds) {
+  return EventMonitor::In(storage_).WaitFor(milliseconds, [](bool set) { return set; });
+}
+
+WaitGroup::WaitGroup() {
+  static_assert(sizeof(CountMonitor) <= sizeof storage_);
+  CountMonitor::Build(storage_);
+}
+WaitGroup::~WaitGroup() { CountMonitor::In(storage_).Destroy(); }
+void WaitGroup::Add() {
+  CountMonitor::In(storage_).Update([](long& count) { ++count; });
+}
+void WaitGroup::Done() {
+  CountMonitor::In(storage_).Update([](long& count) { --count; });
+}
+bool WaitGroup::Wait(std::uint32_t milliseconds) {
+  return CountMonitor::In(storage_).WaitFor(milliseconds, [](long count) { return count == 0; });
+}
+
+}  // namespace plat
