@@ -7,20 +7,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-missing=""
-for package in $(cat .ci/packages); do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing="$missing $package"
-  fi
-done
-if [ -n "$missing" ]; then
-  echo "== installing:$missing"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends $missing
-fi
+./scripts/install-packages.sh
 
 jobs="$(nproc 2>/dev/null || echo 2)"
 cmake --preset default >/dev/null
