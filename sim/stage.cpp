@@ -14,9 +14,11 @@ double Wrap360(double degrees) {
   return wrapped < 0.0 ? wrapped + 360.0 : wrapped;
 }
 
+const AxisTravel& TravelOf(int axis) { return kAxisTravel[static_cast<std::size_t>(axis)]; }
+
 bool WithinLimits(int axis, double value) {
-  const AxisSpec& spec = kAxisSpecs[static_cast<std::size_t>(axis)];
-  return std::isfinite(value) && value >= spec.lowest && value <= spec.highest;
+  const AxisTravel& travel = TravelOf(axis);
+  return std::isfinite(value) && value >= travel.lowest && value <= travel.highest;
 }
 
 }  // namespace
@@ -38,12 +40,12 @@ double Stage::Unwrapped(int axis, std::int64_t now) const {
 
 double Stage::Position(int axis, std::int64_t now) const {
   const double value = Unwrapped(axis, now);
-  return kAxisSpecs[static_cast<std::size_t>(axis)].endless ? Wrap360(value) : value;
+  return TravelOf(axis).endless ? Wrap360(value) : value;
 }
 
 void Stage::Start(int axis, double from, double to, double speedFactor, std::int64_t now, double timeScale) {
-  const AxisSpec& spec = kAxisSpecs[static_cast<std::size_t>(axis)];
-  const double seconds = std::fabs(to - from) / (spec.speedPerSecond * speedFactor);
+  const AxisTravel& travel = TravelOf(axis);
+  const double seconds = std::fabs(to - from) / (travel.speedPerSecond * speedFactor);
   motion_[static_cast<std::size_t>(axis)] = {from, to, now, now + std::llround(seconds * 1000.0 * timeScale)};
 }
 
@@ -69,7 +71,7 @@ bool Stage::MoveRelative(const StagePositionRecord& distance, std::int64_t now, 
     if (distance.axisWord[axis] == 0) continue;
     const double d = distance.value[axis];
     if (!std::isfinite(d)) return false;
-    if (!kAxisSpecs[static_cast<std::size_t>(axis)].endless && !WithinLimits(axis, Unwrapped(axis, now) + d)) {
+    if (!TravelOf(axis).endless && !WithinLimits(axis, Unwrapped(axis, now) + d)) {
       return false;
     }
   }
@@ -93,9 +95,9 @@ bool Stage::Joystick(std::int32_t x, std::int32_t y, std::int32_t speed, std::in
       Halt(axis, now);
       continue;
     }
-    const AxisSpec& spec = kAxisSpecs[static_cast<std::size_t>(axis)];
+    const AxisTravel& travel = TravelOf(axis);
     const double factor = (std::abs(d) / 100.0) * (speed / 100.0);
-    Start(axis, Position(axis, now), d > 0 ? spec.highest : spec.lowest, factor, now, timeScale);
+    Start(axis, Position(axis, now), d > 0 ? travel.highest : travel.lowest, factor, now, timeScale);
   }
   return true;
 }
@@ -115,16 +117,16 @@ bool Stage::Moving(std::int64_t now) const {
 
 void Stage::FillInfo(StageInfoRecord& info, std::int64_t now) const {
   for (int axis = 0; axis < kStageAxes; ++axis) {
-    const AxisSpec& spec = kAxisSpecs[static_cast<std::size_t>(axis)];
+    const AxisTravel& travel = TravelOf(axis);
     const Motion& m = motion_[static_cast<std::size_t>(axis)];
     const double position = Position(axis, now);
     const bool moving = now < m.end;
     std::uint16_t status = kAxisEnabled;
     if (moving) status |= kAxisMoving;
-    if (!spec.endless && position <= spec.lowest) status |= kAxisAtLowerLimit;
-    if (!spec.endless && position >= spec.highest) status |= kAxisAtUpperLimit;
+    if (!travel.endless && position <= travel.lowest) status |= kAxisAtLowerLimit;
+    if (!travel.endless && position >= travel.highest) status |= kAxisAtUpperLimit;
     info.axisStatus[axis] = status;
-    info.stageValue[axis] = static_cast<float>(spec.endless ? Wrap360(m.to) : m.to);
+    info.stageValue[axis] = static_cast<float>(travel.endless ? Wrap360(m.to) : m.to);
     const double speed = moving ? std::fabs(m.to - m.from) * 1000.0 / static_cast<double>(m.end - m.start) : 0.0;
     info.stageValue[kStageAxes + axis] = static_cast<float>(speed);
     info.position[axis] = static_cast<float>(position);

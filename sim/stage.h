@@ -13,7 +13,8 @@ namespace vesk::sim {
 
 enum StageAxis : int { kAxisX, kAxisY, kAxisZ, kAxisTilt, kAxisRotation };
 
-struct AxisSpec {
+// How far and how fast one stage axis moves.
+struct AxisTravel {
   double lowest;
   double highest;
   double speedPerSecond;  // mm/s or degrees/s at a time scale of 1
@@ -22,7 +23,7 @@ struct AxisSpec {
 
 // X, Y in mm; Z in mm (the specimen's distance below the objective);
 // tilt and rotation in degrees.
-inline constexpr std::array<AxisSpec, kStageAxes> kAxisSpecs = {{
+inline constexpr std::array<AxisTravel, kStageAxes> kAxisTravel = {{
     {-40.0, 40.0, 4.0, false},
     {-40.0, 40.0, 4.0, false},
     {5.0, 48.0, 1.0, false},

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <string>
 
-#include "platform/posix/posix_api.h"
+#include "platform/native_api.h"
 
-namespace plat::posix {
+namespace plat::native {
 namespace {
 
 std::string FromCodePage932(const char* text) {
@@ -64,4 +64,4 @@ void DebugOutput(const char* text) {
   }
 }
 
-}  // namespace plat::posix
+}  // namespace plat::native

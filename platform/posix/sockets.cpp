@@ -8,9 +8,9 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "platform/posix/posix_api.h"
+#include "platform/native_api.h"
 
-namespace plat::posix {
+namespace plat::native {
 namespace {
 
 thread_local int lastError = 0;
@@ -207,4 +207,4 @@ int ResolveIPv4(const char* name, char* dotted, int size) {
   return text != nullptr ? 0 : Fail();
 }
 
-}  // namespace plat::posix
+}  // namespace plat::native

@@ -1,13 +1,13 @@
-// POSIX threads, locks, events, time and the native platform table.
+// POSIX threads, locks, events, time.
 #include <cerrno>
 #include <ctime>
 #include <new>
 #include <pthread.h>
 
-#include "platform/posix/posix_api.h"
+#include "platform/native_api.h"
 
 namespace plat {
-namespace posix {
+namespace native {
 namespace {
 
 struct ThreadStart {
@@ -60,19 +60,7 @@ void SleepMs(std::uint32_t milliseconds) {
   }
 }
 
-}  // namespace posix
-
-const PlatformApi& NativePlatform() {
-  static const PlatformApi api = {
-      posix::SocketStartup, posix::SocketCleanup,   posix::LastSocketError, posix::OpenStreamSocket,
-      posix::BindAnyAddress, posix::Listen,         posix::Accept,          posix::Recv,
-      posix::Send,           posix::CloseSocket,    posix::ShutdownSocket,  posix::SetSendTimeout,
-      posix::LocalPort,      posix::SetReceiveTimeout, posix::ConnectTo, posix::HostName,       posix::ResolveIPv4,     posix::StartThread,
-      posix::JoinThread,     posix::DetachThread,   posix::TickCount,      posix::SleepMs,         posix::WriteStandardError,
-      posix::WriteStandardOutput, posix::DebugOutput,
-  };
-  return api;
-}
+}  // namespace native
 
 Lock::Lock() {
   static_assert(sizeof(pthread_mutex_t) <= sizeof storage_);

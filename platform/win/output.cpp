@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
-#include "platform/win/win_api.h"
+#include "platform/native_api.h"
 
-namespace plat::win {
+namespace plat::native {
 
 void WriteStandardError(const char* text) {
   std::fputs(text, stderr);
@@ -21,4 +21,4 @@ void WriteStandardOutput(const char* text) {
 
 void DebugOutput(const char* text) { ::OutputDebugStringA(text); }
 
-}  // namespace plat::win
+}  // namespace plat::native

@@ -8,9 +8,9 @@
 #include <map>
 #include <set>
 
-#include "platform/win/win_api.h"
+#include "platform/native_api.h"
 
-namespace plat::win {
+namespace plat::native {
 namespace {
 
 constexpr WORD kWinsockVersion = 0x0101;  // Windows Sockets 1.1
@@ -238,4 +238,4 @@ int ResolveIPv4(const char* name, char* dotted, int size) {
   return 0;
 }
 
-}  // namespace plat::win
+}  // namespace plat::native

@@ -1,14 +1,14 @@
-// Windows threads, locks, events, time and the native platform table.
+// Windows threads, locks, events, time.
 #include <windows.h>
 
 #include <process.h>
 
 #include <new>
 
-#include "platform/win/win_api.h"
+#include "platform/native_api.h"
 
 namespace plat {
-namespace win {
+namespace native {
 namespace {
 
 struct ThreadStart {
@@ -49,20 +49,7 @@ std::uint32_t TickCount() { return ::GetTickCount(); }
 
 void SleepMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-}  // namespace win
-
-const PlatformApi& NativePlatform() {
-  static const PlatformApi api = {
-      win::SocketStartup,      win::SocketCleanup,       win::LastSocketError, win::OpenStreamSocket,
-      win::BindAnyAddress,     win::Listen,              win::Accept,          win::Recv,
-      win::Send,               win::CloseSocket,         win::ShutdownSocket,  win::SetSendTimeout,
-      win::LocalPort,          win::SetReceiveTimeout,   win::ConnectTo,       win::HostName,
-      win::ResolveIPv4,        win::StartThread,         win::JoinThread,      win::DetachThread,
-      win::TickCount,          win::SleepMs,             win::WriteStandardError, win::WriteStandardOutput,
-      win::DebugOutput,
-  };
-  return api;
-}
+}  // namespace native
 
 Lock::Lock() {
   static_assert(sizeof(CRITICAL_SECTION) <= sizeof storage_);

@@ -1,9 +1,12 @@
-// Functions of the Windows platform table; see platform/platform.h.
+// The functions behind the native platform table: each platform's files
+// (posix/ or win/) define them, platform/native_table.cpp puts them in the
+// table. See platform/platform.h for what each one does.
 #pragma once
 
 #include "platform/platform.h"
 
-namespace plat::win {
+namespace plat::native {
+
 
 int SocketStartup();
 void SocketCleanup();
@@ -34,4 +37,4 @@ void WriteStandardError(const char* text);
 void WriteStandardOutput(const char* text);
 void DebugOutput(const char* text);
 
-}  // namespace plat::win
+}  // namespace plat::native
