@@ -1,4 +1,4 @@
-// POSIX threads, locks, events, time.
+// POSIX threads, locks, events and time.
 #include <cerrno>
 #include <ctime>
 #include <new>

@@ -1,4 +1,4 @@
-// Windows threads, locks, events, time.
+// Windows threads, locks, events and time.
 #include <windows.h>
 
 #include <process.h>
