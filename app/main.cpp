@@ -8,20 +8,20 @@
 #include <cstdlib>  // __argc, __argv
 #endif
 
+#include "app/host.h"
+#include "platform/platform.h"
+
+#if !defined(VESK_WITH_TRELL32)
 #include <string>
 
-#include "app/host.h"
 #include "app/options.h"
 #include "app/resources.h"
 #include "app/scope_link.h"
 #include "manager/manager_stand_in.h"
-#include "platform/platform.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "platform/stop_requests.h"
 #include "server/command_server.h"
-
-#if !defined(VESK_WITH_TRELL32)
 
 namespace vesk::app {
 namespace {
@@ -74,9 +74,11 @@ int Main(int argc, char** argv) {
 #endif  // !VESK_WITH_TRELL32
 
 #if defined(_WIN32)
-// The entry point after the runtime's start-up. A console program all the
-// same, so that its diagnostic lines reach the console it was started from.
+// The entry point after the runtime's start-up. A windows program, so that
+// starting it opens no console window; started from a console, its
+// diagnostic lines go to that console all the same.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  plat::UseParentConsole();
 #if defined(VESK_WITH_TRELL32)
   return vesk::host::RunHost(vesk::host::HostOptions{});
 #else

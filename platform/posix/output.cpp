@@ -65,3 +65,7 @@ void DebugOutput(const char* text) {
 }
 
 }  // namespace plat::native
+
+namespace plat {
+void UseParentConsole() {}  // a POSIX program always has the streams it was started with
+}  // namespace plat

@@ -1,11 +1,34 @@
 // Diagnostic output on Windows. The service's texts are in code page 932,
 // the control PC's own, so the standard streams get their bytes unchanged;
-// the debugger output is OutputDebugStringA.
+// the debugger output is OutputDebugStringA. The program is a windows
+// program: it has standard streams only when its starter gave it some
+// (redirected to a file or a pipe) or when it borrows its parent's console.
 #include <windows.h>
 
 #include <cstdio>
 
 #include "platform/native_api.h"
+
+namespace plat {
+namespace {
+
+bool HasStream(DWORD which) {
+  const HANDLE stream = ::GetStdHandle(which);
+  return stream != nullptr && stream != INVALID_HANDLE_VALUE && ::GetFileType(stream) != FILE_TYPE_UNKNOWN;
+}
+
+}  // namespace
+
+void UseParentConsole() {
+  const bool hasOutput = HasStream(STD_OUTPUT_HANDLE);
+  const bool hasError = HasStream(STD_ERROR_HANDLE);
+  if (hasOutput && hasError) return;  // redirected: keep what the starter chose
+  if (::AttachConsole(ATTACH_PARENT_PROCESS) == FALSE) return;  // no console: the debugger output only
+  if (!hasOutput) (void)std::freopen("CONOUT$", "w", stdout);
+  if (!hasError) (void)std::freopen("CONOUT$", "w", stderr);
+}
+
+}  // namespace plat
 
 namespace plat::native {
 

@@ -4,11 +4,11 @@
 #include <windows.h>
 
 #include <cstring>
-#include <mutex>
 #include <map>
 #include <set>
 
 #include "platform/native_api.h"
+#include "platform/platform.h"
 
 namespace plat::native {
 namespace {
@@ -36,17 +36,21 @@ void KeepSocketsStartedForClients() {
 // and Recv wait for data in slices of kWaitSliceMs and give up once their
 // socket has been shut down. The time-out of a receive is kept here too,
 // as the wait for data is ours rather than Winsock's.
-std::mutex stateMutex;
+// Never destroyed: threads may still close sockets while the process exits.
+Lock& StateLock() {
+  static Lock* lock = new Lock;
+  return *lock;
+}
 std::set<SOCKET> shutSockets;
 std::map<SOCKET, std::uint32_t> receiveTimeouts;
 
 bool IsShut(SOCKET socket) {
-  std::lock_guard<std::mutex> guard(stateMutex);
+  LockGuard guard(StateLock());
   return shutSockets.count(socket) != 0;
 }
 
 std::uint32_t ReceiveTimeoutOf(SOCKET socket) {
-  std::lock_guard<std::mutex> guard(stateMutex);
+  LockGuard guard(StateLock());
   const auto found = receiveTimeouts.find(socket);
   return found != receiveTimeouts.end() ? found->second : 0;
 }
@@ -142,7 +146,7 @@ int Send(SocketHandle socket, const void* data, int count) {
 
 int CloseSocket(SocketHandle socket) {
   {
-    std::lock_guard<std::mutex> guard(stateMutex);
+    LockGuard guard(StateLock());
     shutSockets.erase(Native(socket));
     receiveTimeouts.erase(Native(socket));
   }
@@ -153,7 +157,7 @@ int ShutdownSocket(SocketHandle socket) {
   if (::shutdown(Native(socket), SD_BOTH) == SOCKET_ERROR && ::WSAGetLastError() != WSAENOTCONN) return Fail();
   // Also for a listening socket, which cannot be shut down as such: its
   // accept, like any waiting receive, notices within one slice.
-  std::lock_guard<std::mutex> guard(stateMutex);
+  LockGuard guard(StateLock());
   shutSockets.insert(Native(socket));
   return 0;
 }
@@ -190,7 +194,7 @@ int SetSendTimeout(SocketHandle socket, std::uint32_t milliseconds) {
 
 int SetReceiveTimeout(SocketHandle socket, std::uint32_t milliseconds) {
   if (SetTimeout(socket, SO_RCVTIMEO, milliseconds) != 0) return -1;
-  std::lock_guard<std::mutex> guard(stateMutex);
+  LockGuard guard(StateLock());
   receiveTimeouts[Native(socket)] = milliseconds;
   return 0;
 }

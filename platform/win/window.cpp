@@ -6,9 +6,9 @@
 #include <windows.h>
 
 #include <map>
-#include <mutex>
 
 #include "platform/win/ui_internal.h"
+#include "platform/platform.h"
 #include "platform/window.h"
 
 namespace plat {
@@ -16,7 +16,10 @@ namespace {
 
 // The layer's procedure of each registered class, by class atom; a window
 // keeps its own in its first extra slot once it has been looked up.
-std::mutex classMutex;
+Lock& ClassLock() {
+  static Lock* lock = new Lock;  // never destroyed: windows may outlive static destruction
+  return *lock;
+}
 std::map<ATOM, WindowProcedure> classProcedures;
 
 constexpr int kProcedureSlot = 0;
@@ -29,7 +32,7 @@ WindowProcedure ProcedureOf(HWND window) {
   const auto atom = static_cast<ATOM>(::GetClassWord(window, GCW_ATOM));
   WindowProcedure procedure = nullptr;
   {
-    std::lock_guard<std::mutex> guard(classMutex);
+    LockGuard guard(ClassLock());
     const auto found = classProcedures.find(atom);
     if (found != classProcedures.end()) procedure = found->second;
   }
@@ -97,7 +100,7 @@ int RegisterWindowClass(const WindowClass& windowClass) {
       windowClass.smallIconId != 0 ? ::LoadIconA(instance, MAKEINTRESOURCEA(windowClass.smallIconId)) : nullptr;
   const ATOM atom = ::RegisterClassExA(&native);
   if (atom == 0) return 0;
-  std::lock_guard<std::mutex> guard(classMutex);
+  LockGuard guard(ClassLock());
   classProcedures[atom] = windowClass.procedure;
   return 1;
 }

@@ -1,10 +1,6 @@
-// Event and WaitGroup, built on the platform's monitor: a lock, a condition
+// Event and WaitGroup on POSIX, built on one monitor: a mutex, a condition
 // and the value it guards.
-#if defined(_WIN32)
-#include "platform/win/monitor.h"
-#else
 #include "platform/posix/monitor.h"
-#endif
 
 #include "platform/platform.h"
 
