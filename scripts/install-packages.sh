@@ -1,19 +1,34 @@
 #!/bin/sh
 # Installs the Debian packages of .ci/packages that are not installed yet
-# (nothing at all when every one is there).
+# (nothing at all when every one is there), and generates the ja_JP.UTF-8
+# locale that the Windows tests run under (the control PC's code page 932).
+# Never wine32: once installed it takes over /usr/bin/wine, and on kernels
+# without 32-bit emulation it cannot run at all.
 set -eu
 cd "$(dirname "$0")/.."
 command -v dpkg-query >/dev/null 2>&1 || exit 0
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
 missing=""
 for package in $(cat .ci/packages); do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
     missing="$missing $package"
   fi
 done
-[ -z "$missing" ] && exit 0
-echo "== installing:$missing"
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq || true
-$SUDO apt-get install -y -qq --no-install-recommends $missing
+if [ -n "$missing" ]; then
+  echo "== installing:$missing"
+  $SUDO apt-get update -qq || true
+  $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
+
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  echo "== generating the ja_JP.UTF-8 locale"
+  if [ -f /etc/locale.gen ] && grep -q '^# *ja_JP.UTF-8 UTF-8' /etc/locale.gen; then
+    $SUDO sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    $SUDO locale-gen >/dev/null
+  else
+    $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+  fi
+fi

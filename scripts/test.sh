@@ -1,14 +1,21 @@
 #!/bin/sh
-# Builds and runs the whole test suite three times: the plain build, then
-# under AddressSanitizer + UndefinedBehaviorSanitizer, then ThreadSanitizer.
-# Pass preset names to run only some of them, e.g. scripts/test.sh default
+# Builds and runs the whole test suite: the plain build, then under
+# AddressSanitizer + UndefinedBehaviorSanitizer, then ThreadSanitizer, then
+# the Windows builds (scripts/test-windows.sh: cross-built, checked, run
+# under wine64, packaged).
+# Pass stage names to run only some of them, e.g. scripts/test.sh default
+#   stages: default asan tsan windows
 set -eu
 cd "$(dirname "$0")/.."
-presets="${*:-default asan tsan}"
+stages="${*:-default asan tsan windows}"
 jobs="$(nproc 2>/dev/null || echo 2)"
-for preset in $presets; do
-  echo "== $preset build"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
+for stage in $stages; do
+  if [ "$stage" = windows ]; then
+    ./scripts/test-windows.sh
+    continue
+  fi
+  echo "== $stage build"
+  cmake --preset "$stage" >/dev/null
+  cmake --build --preset "$stage" -j "$jobs"
+  ctest --preset "$stage" -j "$jobs"
 done
