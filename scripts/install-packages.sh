@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the Debian packages of .ci/packages that are not installed yet
-# (nothing at all when every one is there), and generates the ja_JP.UTF-8
-# locale that the Windows tests run under (the control PC's code page 932).
-# Never wine32: once installed it takes over /usr/bin/wine, and on kernels
+# (nothing at all when every one is there). With --windows also those of
+# .ci/packages-windows, for the Windows builds, and the ja_JP.UTF-8 locale
+# that their tests run under (the control PC's code page 932). Never
+# wine32: once installed it takes over /usr/bin/wine, and on kernels
 # without 32-bit emulation it cannot run at all.
 set -eu
 cd "$(dirname "$0")/.."
@@ -11,8 +12,11 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 
+lists=.ci/packages
+[ "${1:-}" = --windows ] && lists="$lists .ci/packages-windows"
+
 missing=""
-for package in $(cat .ci/packages); do
+for package in $(cat $lists); do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
     missing="$missing $package"
   fi
@@ -23,6 +27,7 @@ if [ -n "$missing" ]; then
   $SUDO apt-get install -y -qq --no-install-recommends $missing
 fi
 
+[ "${1:-}" = --windows ] || exit 0
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   echo "== generating the ja_JP.UTF-8 locale"
   if [ -f /etc/locale.gen ] && grep -q '^# *ja_JP.UTF-8 UTF-8' /etc/locale.gen; then

@@ -9,6 +9,10 @@ set -eu
 cd "$(dirname "$0")/.."
 stages="${*:-default asan tsan windows}"
 jobs="$(nproc 2>/dev/null || echo 2)"
+case " $stages " in
+  *" windows "*) ./scripts/install-packages.sh --windows ;;
+  *) ./scripts/install-packages.sh ;;
+esac
 for stage in $stages; do
   if [ "$stage" = windows ]; then
     ./scripts/test-windows.sh
