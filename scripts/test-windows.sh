@@ -75,7 +75,7 @@ $python tests/windows/check_executable.py build/win32-trell32/app/VESK.exe --mac
   --xp-allow-list tests/windows/xp_sp3_imports.txt --trell32 scope/sem_operations.def
 $python tests/windows/check_executable.py build/win32/app/VESK.exe --machine i386 --no-trell32
 $python tests/windows/check_executable.py build/win64/app/VESK.exe --machine amd64 --no-trell32
-$python -m unittest discover -s tests/windows -p '*_test.py' -k check_executable
+$python -m unittest discover -s tests/windows -p check_executable_test.py
 
 run_under_wine win64 /usr/lib/wine/wine64
 

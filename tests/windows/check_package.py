@@ -42,11 +42,26 @@ REGISTRY = {
 KEYS = {"EnableVesk": "Vesk\\Settings", "EnableFenk": "Fenk\\Settings"}
 
 
+def section_names(image, data):
+    """Section names, long ones ("/4") looked up in the COFF string table."""
+    strings = image.FILE_HEADER.PointerToSymbolTable + 18 * image.FILE_HEADER.NumberOfSymbols
+    names = []
+    for section in image.sections:
+        name = section.Name.rstrip(b"\0")
+        if name.startswith(b"/") and name[1:].isdigit():
+            start = strings + int(name[1:])
+            name = data[start:data.index(b"\0", start)]
+        names.append(name.decode("ascii", errors="replace"))
+    return names
+
+
 def check_stripped(path, name, faults):
-    image = pefile.PE(path, fast_load=True)
-    if image.FILE_HEADER.NumberOfSymbols or image.FILE_HEADER.PointerToSymbolTable:
-        faults.append(f"{name}: carries a symbol table (not stripped)")
-    debug = [s.Name.rstrip(b"\0").decode() for s in image.sections if s.Name.startswith(b".debug") or s.Name.startswith(b"/")]
+    with open(path, "rb") as file:
+        data = file.read()
+    image = pefile.PE(data=data, fast_load=True)
+    if image.FILE_HEADER.NumberOfSymbols:
+        faults.append(f"{name}: carries {image.FILE_HEADER.NumberOfSymbols} symbols (not stripped)")
+    debug = [section for section in section_names(image, data) if section.startswith(".debug")]
     if debug:
         faults.append(f"{name}: debug sections {debug}")
 
