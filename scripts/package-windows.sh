@@ -41,7 +41,7 @@ for pair in vesk-both.reg:enable-both.reg vesk-only.reg:enable-vesk-only.reg; do
   rm "$staging/tmp.reg"
 done
 
-# Stored in a fixed order with fixed times, so the same tree gives the same zip.
+# Stored in a fixed order with fixed times.
 "$python" - "$staging" "$zip" <<'EOF'
 import os, sys, zipfile
 staging, target = sys.argv[1], sys.argv[2]
