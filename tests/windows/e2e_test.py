@@ -3,9 +3,9 @@
 
 Starts the real Windows program with the wine loader, sets its enable flags
 in the prefix's registry, talks TCP to it on 127.0.0.1 and sends it the
-manager application's window messages through vesk_post_message.exe.
+manager application's window messages through vesk_send_message.exe.
 
-Environment: VESK_EXE, VESK_POST_MESSAGE, VESK_WINE_LOADER (wine64 for a
+Environment: VESK_EXE, VESK_SEND_MESSAGE, VESK_WINE_LOADER (wine64 for a
 64-bit build), WINEPREFIX (else VESK_DEFAULT_WINEPREFIX; created when it
 has no system.reg). Run by CTest as vesk_wine_e2e.
 """
@@ -37,7 +37,7 @@ def required(name):
     return value
 
 
-LOADER = EXE = POST_MESSAGE = WINESERVER = None
+LOADER = EXE = SEND_MESSAGE = WINESERVER = None
 ENV = {}
 
 
@@ -61,8 +61,8 @@ def wine(*args, check=True):
 
 
 def setUpModule():
-    global LOADER, EXE, POST_MESSAGE, WINESERVER
-    LOADER, EXE, POST_MESSAGE = required("VESK_WINE_LOADER"), required("VESK_EXE"), required("VESK_POST_MESSAGE")
+    global LOADER, EXE, SEND_MESSAGE, WINESERVER
+    LOADER, EXE, SEND_MESSAGE = required("VESK_WINE_LOADER"), required("VESK_EXE"), required("VESK_SEND_MESSAGE")
     # The server of the loader's own wine installation, else the one in PATH.
     beside = os.path.join(os.path.dirname(LOADER), "wineserver")
     WINESERVER = beside if os.access(beside, os.X_OK) else shutil.which("wineserver")
@@ -120,9 +120,9 @@ def port_accepts(port):
         return False
 
 
-def post_message(message, wparam, lparam=0):
+def send_message(message, wparam, lparam=0):
     """The helper's exit code (0: handled, 1: no window) and its stderr."""
-    return wine(POST_MESSAGE, WINDOW_CLASS, str(message), str(wparam), str(lparam), check=False)
+    return wine(SEND_MESSAGE, WINDOW_CLASS, str(message), str(wparam), str(lparam), check=False)
 
 
 def request(code, body=b"", status=0, reserved=b"\0\0\0\0"):
@@ -315,12 +315,12 @@ class RunningServiceTest(WineTestCase):
 
     def test_manager_quit_request_ends_the_service(self):
         service = self.serve("--log-manager")
-        self.assertEqual(post_message(MANAGER_REQUEST, 1), (0, b""))
+        self.assertEqual(send_message(MANAGER_REQUEST, 1), (0, b""))
         time.sleep(0.3)  # the window posts itself its end: time for a wrong one to show
         self.assertIsNone(service.proc.poll())
         self.assertNotIn(b"1233 101", service.stderr())
         self.assert_fxsr_served(service)
-        self.assertEqual(post_message(MANAGER_REQUEST, 2), (0, b""))
+        self.assertEqual(send_message(MANAGER_REQUEST, 2), (0, b""))
         self.assertEqual(service.wait_exit(), 0)
         self.assertRegex(service.stderr(), rb"manager: received 1233 101 2\r?\n")
 
