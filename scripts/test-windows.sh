@@ -44,6 +44,9 @@ build() {
 # are shown when it fails, not swallowed.
 prepare_wine() {  # preset loader
   export WINEPREFIX="$PWD/build/$1/wine"
+  if [ "$1" = win32 ]; then
+    export WINEARCH=win32  # a 32-bit prefix, also where wine64 is installed beside wine32
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "== wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
