@@ -1,0 +1,35 @@
+#!/bin/sh
+# Builds the benchmark and VESK (RelWithDebInfo, the default preset) and
+# measures VESK on the simulator against the floor server, side by side.
+# Arguments go to vesk-bench, e.g. scripts/bench.sh --seconds 5 --rounds 5.
+# VESK_BENCH_PORT (default 22390) and the next port are used.
+set -eu
+cd "$(dirname "$0")/.."
+
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" --target vesk vesk-bench vesk-bench-floor
+
+port="${VESK_BENCH_PORT:-22390}"
+floor_port=$((port + 1))
+work="$(mktemp -d)"
+vesk_pid=""
+floor_pid=""
+cleanup() {
+  [ -n "$vesk_pid" ] && kill "$vesk_pid" 2>/dev/null && wait "$vesk_pid" 2>/dev/null
+  [ -n "$floor_pid" ] && kill "$floor_pid" 2>/dev/null && wait "$floor_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+# A runtime folder of its own, so a VESK already running here does not
+# count as this one's earlier instance.
+VESK_RUNTIME_DIR="$work" build/default/app/vesk --registry config/vesk-both.reg --port "$port" \
+  --time-scale 0 --settings-file "$work/seminfo.ini" --image-folder "$work/images" \
+  >"$work/vesk.out" 2>"$work/vesk.err" &
+vesk_pid=$!
+build/default/bench/vesk-bench-floor "$floor_port" &
+floor_pid=$!
+sleep 1
+
+echo "$(nproc) processors, $(uname -sm), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+build/default/bench/vesk-bench --vesk-port "$port" --floor-port "$floor_port" "$@"
