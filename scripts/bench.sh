@@ -15,11 +15,14 @@ work="$(mktemp -d)"
 vesk_pid=""
 floor_pid=""
 cleanup() {
-  [ -n "$vesk_pid" ] && kill "$vesk_pid" 2>/dev/null && wait "$vesk_pid" 2>/dev/null
-  [ -n "$floor_pid" ] && kill "$floor_pid" 2>/dev/null && wait "$floor_pid" 2>/dev/null
+  for pid in $vesk_pid $floor_pid; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 # A runtime folder of its own, so a VESK already running here does not
 # count as this one's earlier instance.
@@ -30,6 +33,11 @@ vesk_pid=$!
 build/default/bench/vesk-bench-floor "$floor_port" &
 floor_pid=$!
 sleep 1
+if ! kill -0 "$vesk_pid" 2>/dev/null; then
+  echo "vesk did not start:" >&2
+  cat "$work/vesk.err" >&2
+  exit 1
+fi
 
 echo "$(nproc) processors, $(uname -sm), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 build/default/bench/vesk-bench --vesk-port "$port" --floor-port "$floor_port" "$@"
