@@ -1,12 +1,13 @@
 // The floor the benchmark compares VESK with: the least a server of this
 // protocol must do. One thread per connection, requests framed by their
 // header, one process-wide lock held across a trivial dispatch and the
-// send, as in VESK; the reply is a fixed one of VESK's length for the code.
+// send, as in VESK; the reply is a fixed one of VESK's length and status
+// for the code (from the command catalogue).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "bench/request_mix.h"
+#include "client/command_catalogue.h"
 #include "platform/platform.h"
 #include "protocol/message.h"
 
@@ -37,13 +38,39 @@ bool SendAll(plat::SocketHandle socket, const std::uint8_t* data, int count) {
   return true;
 }
 
+struct FixedReply {
+  std::uint8_t code[4];
+  std::uint16_t length;
+  bool writesStatus;
+  std::int16_t status;
+};
+
+FixedReply gReplies[80];
+std::size_t gReplyCount = 0;
+
+void BuildReplies() {
+  for (const vesk::client::CommandInfo& command : vesk::client::CommandCatalogue()) {
+    if (gReplyCount == sizeof gReplies / sizeof gReplies[0]) break;
+    FixedReply& reply = gReplies[gReplyCount++];
+    std::memcpy(reply.code, command.code, 4);
+    reply.length = static_cast<std::uint16_t>(vesk::kHeaderSize + command.replySize);
+    const std::optional<std::int16_t> status = vesk::client::SuccessStatusValue(command);
+    reply.writesStatus = status.has_value();
+    reply.status = status.value_or(0);
+  }
+}
+
 // Unknown codes come back unchanged, as from VESK.
 void Dispatch(std::uint8_t* message) {
-  const std::uint16_t length = vesk::bench::MixReplyLength(message + vesk::header::kCode);
-  if (length == 0) return;
-  std::memcpy(message + vesk::header::kMagic, vesk::kReplyMagic, sizeof vesk::kReplyMagic);
-  vesk::WriteU16(message + vesk::header::kLength, length);
-  vesk::WriteS16(message + vesk::header::kStatus, static_cast<std::int16_t>(length - vesk::kHeaderSize));
+  const std::uint8_t* code = message + vesk::header::kCode;
+  for (std::size_t i = 0; i < gReplyCount; ++i) {
+    const FixedReply& reply = gReplies[i];
+    if (std::memcmp(reply.code, code, 4) != 0) continue;
+    std::memcpy(message + vesk::header::kMagic, vesk::kReplyMagic, sizeof vesk::kReplyMagic);
+    vesk::WriteU16(message + vesk::header::kLength, reply.length);
+    if (reply.writesStatus) vesk::WriteS16(message + vesk::header::kStatus, reply.status);
+    return;
+  }
 }
 
 void Serve(void* raw) {
@@ -72,6 +99,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: vesk-bench-floor PORT\n");
     return 2;
   }
+  BuildReplies();
   if (os.socketStartup() != 0) return 1;
   const plat::SocketHandle listening = os.openStreamSocket();
   if (listening == plat::kInvalidSocket || os.bindAnyAddress(listening, static_cast<std::uint16_t>(port)) != 0 ||

@@ -12,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "bench/request_mix.h"
+#include "client/command_catalogue.h"
 #include "platform/platform.h"
 #include "protocol/message.h"
 
@@ -47,24 +48,34 @@ bool ReceiveExactly(plat::SocketHandle socket, std::uint8_t* buffer, int count) 
   return true;
 }
 
-std::vector<std::uint8_t> BuildRequest(const vesk::bench::MixEntry& entry) {
-  std::vector<std::uint8_t> request(vesk::kHeaderSize + entry.bodySize, 0);
-  vesk::WriteU16(request.data(), static_cast<std::uint16_t>(request.size()));
-  std::memcpy(request.data() + vesk::header::kCode, entry.code, 4);
-  std::memcpy(request.data() + vesk::kHeaderSize, entry.body, entry.bodySize);
+// A request of the mix, ready to send, and its reply's length from the
+// command catalogue.
+struct Request {
+  std::vector<std::uint8_t> bytes;
+  const char* code;
+  int replyLength;
+};
+
+Request BuildRequest(const vesk::bench::MixEntry& entry) {
+  Request request{std::vector<std::uint8_t>(vesk::kHeaderSize + entry.bodySize, 0), entry.code, -1};
+  vesk::WriteU16(request.bytes.data(), static_cast<std::uint16_t>(request.bytes.size()));
+  std::memcpy(request.bytes.data() + vesk::header::kCode, entry.code, 4);
+  std::memcpy(request.bytes.data() + vesk::kHeaderSize, entry.body, entry.bodySize);
+  if (const vesk::client::CommandInfo* command = vesk::client::FindCommandInfo(entry.code)) {
+    request.replyLength = static_cast<int>(vesk::kHeaderSize) + command->replySize;
+  }
   return request;
 }
 
 // One round trip; false when the reply is missing or not the one expected
-// (so the floor's replies stay as long as VESK's).
-bool RoundTrip(plat::SocketHandle socket, const std::vector<std::uint8_t>& request,
-               const vesk::bench::MixEntry& entry, std::uint8_t* reply) {
-  const int size = static_cast<int>(request.size());
-  if (plat::Platform().send(socket, request.data(), size) != size) return false;
+// (so both servers are held to the same replies).
+bool RoundTrip(plat::SocketHandle socket, const Request& request, std::uint8_t* reply) {
+  const int size = static_cast<int>(request.bytes.size());
+  if (plat::Platform().send(socket, request.bytes.data(), size) != size) return false;
   if (!ReceiveExactly(socket, reply, static_cast<int>(vesk::kHeaderSize))) return false;
   const int length = vesk::ReadU16(reply);
-  if (length != entry.replyLength || std::memcmp(reply + vesk::header::kMagic, vesk::kReplyMagic, 4) != 0 ||
-      std::memcmp(reply + vesk::header::kCode, entry.code, 4) != 0) {
+  if (length != request.replyLength || std::memcmp(reply + vesk::header::kMagic, vesk::kReplyMagic, 4) != 0 ||
+      std::memcmp(reply + vesk::header::kCode, request.code, 4) != 0) {
     return false;
   }
   return ReceiveExactly(socket, reply + vesk::kHeaderSize, length - static_cast<int>(vesk::kHeaderSize));
@@ -72,13 +83,12 @@ bool RoundTrip(plat::SocketHandle socket, const std::vector<std::uint8_t>& reque
 
 // Connects and makes one round trip; a slot the previous phase's client
 // still holds is refused, so retry for a while.
-plat::SocketHandle ConnectWarm(const Phase& phase, const std::vector<std::uint8_t>& request,
-                               const vesk::bench::MixEntry& entry, std::uint8_t* reply) {
+plat::SocketHandle ConnectWarm(const Phase& phase, const Request& request, std::uint8_t* reply) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const plat::SocketHandle socket = plat::Platform().connectTo(phase.host, phase.port);
     if (socket != plat::kInvalidSocket) {
       plat::Platform().setReceiveTimeout(socket, 10000);
-      if (RoundTrip(socket, request, entry, reply)) return socket;
+      if (RoundTrip(socket, request, reply)) return socket;
       plat::Platform().closeSocket(socket);
     }
     plat::Platform().sleepMs(20);
@@ -88,11 +98,11 @@ plat::SocketHandle ConnectWarm(const Phase& phase, const std::vector<std::uint8_
 
 void RunClient(void* raw) {
   Phase& phase = *static_cast<Phase*>(raw);
-  std::vector<std::vector<std::uint8_t>> requests;
+  std::vector<Request> requests;
   for (const vesk::bench::MixEntry& entry : vesk::bench::kRequestMix) requests.push_back(BuildRequest(entry));
   std::uint8_t reply[vesk::kMessageBufferSize];
   std::size_t next = phase.firstEntry % vesk::bench::kRequestMixSize;
-  const plat::SocketHandle socket = ConnectWarm(phase, requests[next], vesk::bench::kRequestMix[next], reply);
+  const plat::SocketHandle socket = ConnectWarm(phase, requests[next], reply);
   phase.ready->fetch_add(1);
   if (socket == plat::kInvalidSocket) {
     ++phase.errors;
@@ -102,7 +112,7 @@ void RunClient(void* raw) {
   while (!phase.stop->load(std::memory_order_relaxed)) {
     next = (next + 1) % vesk::bench::kRequestMixSize;
     const Clock::time_point start = Clock::now();
-    if (!RoundTrip(socket, requests[next], vesk::bench::kRequestMix[next], reply)) {
+    if (!RoundTrip(socket, requests[next], reply)) {
       ++phase.errors;
       break;
     }
@@ -143,6 +153,7 @@ void RunPhase(const std::string& host, std::uint16_t port, int clients, double s
 }
 
 struct Summary {
+  double meanUs = 0;
   double p50Us = 0;
   double p99Us = 0;
   double maxUs = 0;
@@ -155,6 +166,9 @@ Summary Summarise(Figures& figures) {
   if (ns.empty()) return summary;
   std::sort(ns.begin(), ns.end());
   auto at = [&ns](double q) { return ns[static_cast<std::size_t>(q * static_cast<double>(ns.size() - 1))] / 1000.0; };
+  double total = 0;
+  for (std::uint32_t value : ns) total += value;
+  summary.meanUs = total / static_cast<double>(ns.size()) / 1000.0;
   summary.p50Us = at(0.50);
   summary.p99Us = at(0.99);
   summary.maxUs = ns.back() / 1000.0;
@@ -163,8 +177,8 @@ Summary Summarise(Figures& figures) {
 }
 
 void PrintRow(const char* name, int clients, const Summary& s, std::uint64_t errors) {
-  std::printf("%-6s %7d %10.1f %10.1f %10.1f %12.0f %7llu\n", name, clients, s.p50Us, s.p99Us, s.maxUs, s.perSecond,
-              static_cast<unsigned long long>(errors));
+  std::printf("%-6s %7d %10.1f %10.1f %10.1f %10.1f %12.0f %7llu\n", name, clients, s.meanUs, s.p50Us, s.p99Us,
+              s.maxUs, s.perSecond, static_cast<unsigned long long>(errors));
 }
 
 }  // namespace
@@ -174,8 +188,8 @@ int main(int argc, char** argv) {
   std::string host = "127.0.0.1";
   std::uint16_t veskPort = 0;
   std::uint16_t floorPort = 0;
-  double seconds = 2.0;
-  int rounds = 3;
+  double seconds = 1.0;
+  int rounds = 5;
   std::vector<int> clientCounts{1, 20};
   app.add_option("--host", host, "address of both servers")->capture_default_str();
   app.add_option("--vesk-port", veskPort, "VESK's port (on the simulator)")->required();
@@ -188,7 +202,7 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   if (plat::Platform().socketStartup() != 0) return 1;
-  std::printf("%-6s %7s %10s %10s %10s %12s %7s\n", "server", "clients", "p50 us", "p99 us", "max us", "requests/s",
+  std::printf("%-6s %7s %10s %10s %10s %10s %12s %7s\n", "server", "clients", "mean us", "p50 us", "p99 us", "max us", "requests/s",
               "errors");
   bool failed = false;
   std::vector<Summary> ratios;
@@ -204,7 +218,7 @@ int main(int argc, char** argv) {
     PrintRow("vesk", clients, v, vesk.errors);
     PrintRow("floor", clients, f, floor.errors);
     failed = failed || vesk.errors != 0 || floor.errors != 0 || vesk.requests == 0 || floor.requests == 0;
-    ratios.push_back(Summary{f.p50Us > 0 ? v.p50Us / f.p50Us : 0, f.p99Us > 0 ? v.p99Us / f.p99Us : 0,
+    ratios.push_back(Summary{0, f.p50Us > 0 ? v.p50Us / f.p50Us : 0, f.p99Us > 0 ? v.p99Us / f.p99Us : 0,
                              f.maxUs > 0 ? v.maxUs / f.maxUs : 0, f.perSecond > 0 ? v.perSecond / f.perSecond : 0});
   }
   std::printf("\nVESK/floor %7s %10s %10s %12s\n", "clients", "p50", "p99", "throughput");

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the benchmark and VESK (RelWithDebInfo, the default preset) and
 # measures VESK on the simulator against the floor server, side by side.
-# Arguments go to vesk-bench, e.g. scripts/bench.sh --seconds 5 --rounds 5.
+# Arguments go to vesk-bench, e.g. scripts/bench.sh --seconds 2 --rounds 10.
 # VESK_BENCH_PORT (default 22390) and the next port are used.
 set -eu
 cd "$(dirname "$0")/.."
