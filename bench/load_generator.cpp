@@ -27,7 +27,10 @@ struct Figures {
   std::uint64_t errors = 0;
 };
 
+struct Request;
+
 struct Phase {
+  const std::vector<Request>* requests = nullptr;
   const char* host = nullptr;
   std::uint16_t port = 0;
   plat::Event* go = nullptr;
@@ -98,10 +101,9 @@ plat::SocketHandle ConnectWarm(const Phase& phase, const Request& request, std::
 
 void RunClient(void* raw) {
   Phase& phase = *static_cast<Phase*>(raw);
-  std::vector<Request> requests;
-  for (const vesk::bench::MixEntry& entry : vesk::bench::kRequestMix) requests.push_back(BuildRequest(entry));
+  const std::vector<Request>& requests = *phase.requests;
   std::uint8_t reply[vesk::kMessageBufferSize];
-  std::size_t next = phase.firstEntry % vesk::bench::kRequestMixSize;
+  std::size_t next = phase.firstEntry % requests.size();
   const plat::SocketHandle socket = ConnectWarm(phase, requests[next], reply);
   phase.ready->fetch_add(1);
   if (socket == plat::kInvalidSocket) {
@@ -110,7 +112,7 @@ void RunClient(void* raw) {
   }
   phase.go->Wait(UINT32_MAX);
   while (!phase.stop->load(std::memory_order_relaxed)) {
-    next = (next + 1) % vesk::bench::kRequestMixSize;
+    next = (next + 1) % requests.size();
     const Clock::time_point start = Clock::now();
     if (!RoundTrip(socket, requests[next], reply)) {
       ++phase.errors;
@@ -123,14 +125,15 @@ void RunClient(void* raw) {
 }
 
 // One timed phase: `clients` connections making round trips for `seconds`.
-void RunPhase(const std::string& host, std::uint16_t port, int clients, double seconds, Figures& figures) {
+void RunPhase(const std::vector<Request>& requests, const std::string& host, std::uint16_t port, int clients,
+              double seconds, Figures& figures) {
   plat::Event go;
   std::atomic<bool> stop{false};
   std::atomic<int> ready{0};
   std::vector<Phase> phases(static_cast<std::size_t>(clients));
   std::vector<plat::ThreadHandle> threads;
   for (std::size_t i = 0; i < phases.size(); ++i) {
-    phases[i] = Phase{host.c_str(), port, &go, &stop, &ready, {}, 0, i};
+    phases[i] = Phase{&requests, host.c_str(), port, &go, &stop, &ready, {}, 0, i};
     phases[i].roundTripsNs.reserve(1 << 18);
     threads.push_back(plat::Platform().startThread(RunClient, &phases[i]));
   }
@@ -199,7 +202,20 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 100))
       ->capture_default_str();
   app.add_option("--clients", clientCounts, "client counts to measure")->check(CLI::Range(1, 20))->capture_default_str();
+  std::vector<std::string> codes;
+  app.add_option("--codes", codes, "only these codes of the request mix (FXSR EMGS EXSR WSTR DDSR FLVR)");
   CLI11_PARSE(app, argc, argv);
+
+  std::vector<Request> requests;
+  for (const vesk::bench::MixEntry& entry : vesk::bench::kRequestMix) {
+    if (codes.empty() || std::find(codes.begin(), codes.end(), entry.code) != codes.end()) {
+      requests.push_back(BuildRequest(entry));
+    }
+  }
+  if (requests.empty() || (!codes.empty() && requests.size() != codes.size())) {
+    std::fprintf(stderr, "vesk-bench: --codes takes codes of the request mix\n");
+    return 2;
+  }
 
   if (plat::Platform().socketStartup() != 0) return 1;
   std::printf("%-6s %7s %10s %10s %10s %10s %12s %7s\n", "server", "clients", "mean us", "p50 us", "p99 us", "max us", "requests/s",
@@ -210,8 +226,8 @@ int main(int argc, char** argv) {
     Figures vesk;
     Figures floor;
     for (int round = 0; round < rounds; ++round) {
-      RunPhase(host, veskPort, clients, seconds, vesk);
-      RunPhase(host, floorPort, clients, seconds, floor);
+      RunPhase(requests, host, veskPort, clients, seconds, vesk);
+      RunPhase(requests, host, floorPort, clients, seconds, floor);
     }
     const Summary v = Summarise(vesk);
     const Summary f = Summarise(floor);

@@ -2,14 +2,15 @@
 # Builds the benchmark and VESK (RelWithDebInfo, the default preset) and
 # measures VESK on the simulator against the floor server, side by side.
 # Arguments go to vesk-bench, e.g. scripts/bench.sh --seconds 2 --rounds 10.
-# VESK_BENCH_PORT (default 22390) and the next port are used.
+# VESK_BENCH_PORT (default 22380) and the next port are used; both must be
+# free.
 set -eu
 cd "$(dirname "$0")/.."
 
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc 2>/dev/null || echo 2)" --target vesk vesk-bench vesk-bench-floor
 
-port="${VESK_BENCH_PORT:-22390}"
+port="${VESK_BENCH_PORT:-22380}"
 floor_port=$((port + 1))
 work="$(mktemp -d)"
 vesk_pid=""
@@ -33,9 +34,15 @@ vesk_pid=$!
 build/default/bench/vesk-bench-floor "$floor_port" &
 floor_pid=$!
 sleep 1
-if ! kill -0 "$vesk_pid" 2>/dev/null; then
-  echo "vesk did not start:" >&2
+# A taken port must not go unnoticed: another server there would be
+# measured in place of this one.
+if ! kill -0 "$vesk_pid" 2>/dev/null || grep -q "error at" "$work/vesk.err"; then
+  echo "vesk did not start on port $port:" >&2
   cat "$work/vesk.err" >&2
+  exit 1
+fi
+if ! kill -0 "$floor_pid" 2>/dev/null; then
+  echo "the floor server did not start on port $floor_port" >&2
   exit 1
 fi
 
