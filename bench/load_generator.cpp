@@ -27,7 +27,13 @@ struct Figures {
   std::uint64_t errors = 0;
 };
 
-struct Request;
+// A request of the mix, ready to send, and its reply's length from the
+// command catalogue.
+struct Request {
+  std::vector<std::uint8_t> bytes;
+  const char* code;
+  int replyLength;
+};
 
 struct Phase {
   const std::vector<Request>* requests = nullptr;
@@ -50,14 +56,6 @@ bool ReceiveExactly(plat::SocketHandle socket, std::uint8_t* buffer, int count) 
   }
   return true;
 }
-
-// A request of the mix, ready to send, and its reply's length from the
-// command catalogue.
-struct Request {
-  std::vector<std::uint8_t> bytes;
-  const char* code;
-  int replyLength;
-};
 
 Request BuildRequest(const vesk::bench::MixEntry& entry) {
   Request request{std::vector<std::uint8_t>(vesk::kHeaderSize + entry.bodySize, 0), entry.code, -1};
