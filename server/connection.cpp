@@ -41,7 +41,8 @@ Arrival ReceiveExactly(Receiver& receiver, std::uint8_t* buffer, std::uint32_t c
     }
     const int n = os.recv(receiver.socket, buffer + received, static_cast<int>(count - received), 0);
     if (n <= 0) {
-      const bool timedOut = n < 0 && receiver.limited && (IsReceiveTimeout(os.lastSocketError()) || TimedOut(receiver));
+      const bool timedOut =
+          n < 0 && receiver.limited && (IsReceiveTimeout(os.lastSocketError()) || TimedOut(receiver));
       return timedOut ? Arrival::kTooSlow : Arrival::kEnded;
     }
     if (!receiver.started) {
@@ -79,7 +80,8 @@ bool ReceiveRequest(Receiver& receiver) {
     arrival = ReceiveExactly(receiver, slot.body, slot.expectedLength - static_cast<std::uint32_t>(kHeaderSize));
   }
   if (arrival == Arrival::kTooSlow) {
-    ReportBoth("%d request not complete within %u ms, closed.\n", slot.index, static_cast<unsigned>(receiver.timeoutMs));
+    ReportBoth("%d request not complete within %u ms, closed.\n", slot.index,
+               static_cast<unsigned>(receiver.timeoutMs));
   }
   return arrival == Arrival::kWhole;
 }
