@@ -41,6 +41,7 @@ int RunHost(const HostOptions& options) {
   plat::InstallResources(&resources::kSection);
   switch (plat::AcquireInstanceLock(options.instanceName)) {
     case plat::InstanceLockResult::kHeldElsewhere:
+      plat::ReportInstanceHeldElsewhere(options.instanceName);
       return 0;  // another instance runs; leave it alone
     case plat::InstanceLockResult::kUnavailable:
       ReportToStandardError("Warning:Can't set up the instance lock; a second instance would not be noticed.\n");

@@ -37,7 +37,11 @@ int Configure(const ServiceOptions& options) {
     return 2;
   }
   if (!options.settingsFile.empty()) plat::SetImageSaveSettingsPath(options.settingsFile.c_str());
-  if (options.replySendTimeoutMs) TheCommandServer().SetReplySendTimeout(*options.replySendTimeoutMs);
+  CommandServer& server = TheCommandServer();
+  if (options.replySendTimeoutMs) server.SetReplySendTimeout(*options.replySendTimeoutMs);
+  if (options.requestTimeoutMs) server.SetRequestTimeout(*options.requestTimeoutMs);
+  if (options.idleReclaimMs) server.SetIdleReclaim(*options.idleReclaimMs);
+  if (options.keepAliveMs) server.SetKeepAlive(*options.keepAliveMs);
   return ApplySimulatorOptions(options.simulator);
 }
 

@@ -20,6 +20,15 @@ void AddServiceOptions(CLI::App& app, ServiceOptions& options) {
   app.add_option("--settings-file", options.settingsFile, "image-save settings file (seminfo.ini)");
   app.add_option("--reply-send-timeout-ms", options.replySendTimeoutMs,
                  "disconnect a client that takes no reply for this long (0: never)");
+  app.add_option("--request-timeout-ms", options.requestTimeoutMs,
+                 "disconnect a client whose started request is not whole after this long (0: never)")
+      ->default_str(std::to_string(kDefaultRequestTimeoutMs));
+  app.add_option("--idle-reclaim-ms", options.idleReclaimMs,
+                 "with every slot busy, close a connection idle for longer than this for a new client (0: never)")
+      ->default_str(std::to_string(kDefaultIdleReclaimMs));
+  app.add_option("--keepalive-ms", options.keepAliveMs,
+                 "silence after which TCP keepalive probes a client (0: no probes)")
+      ->default_str(std::to_string(kDefaultKeepAliveMs));
   app.add_flag("--log-manager", options.logManager, "log the messages exchanged with the manager application");
 }
 

@@ -31,6 +31,9 @@ struct ServiceOptions {
   std::string registryFile;   // empty: an empty registry, so the service does not start
   std::string settingsFile;   // empty: the platform's default
   std::optional<std::uint32_t> replySendTimeoutMs;
+  std::optional<std::uint32_t> requestTimeoutMs;
+  std::optional<std::uint32_t> idleReclaimMs;
+  std::optional<std::uint32_t> keepAliveMs;
   bool logManager = false;
   SimulatorOptions simulator;
 };

@@ -19,4 +19,9 @@ enum class InstanceLockResult {
 // $VESK_RUNTIME_DIR, else $XDG_RUNTIME_DIR, else /tmp/vesk-<uid>.
 InstanceLockResult AcquireInstanceLock(const char* name);
 
+// Tells whoever started this second instance that another one holds the
+// name. POSIX: a line on the standard error stream naming the lock file.
+// Windows: nothing; the manager application starts it regardless.
+void ReportInstanceHeldElsewhere(const char* name);
+
 }  // namespace plat

@@ -25,6 +25,8 @@ int SetReceiveTimeout(SocketHandle socket, std::uint32_t milliseconds);
 SocketHandle ConnectTo(const char* host, std::uint16_t port);
 int HostName(char* buffer, int size);
 int ResolveIPv4(const char* name, char* dotted, int size);
+int SetKeepAlive(SocketHandle socket, std::uint32_t idleMs);
+int CanSendNow(SocketHandle socket);
 
 ThreadHandle StartThread(ThreadMain main, void* argument);
 void JoinThread(ThreadHandle thread);

@@ -10,7 +10,8 @@ const PlatformApi& NativePlatform() {
       native::BindAnyAddress, native::Listen,            native::Accept,          native::Recv,
       native::Send,           native::CloseSocket,       native::ShutdownSocket,  native::SetSendTimeout,
       native::LocalPort,      native::SetReceiveTimeout, native::ConnectTo,       native::HostName,
-      native::ResolveIPv4,    native::StartThread,       native::JoinThread,      native::DetachThread,
+      native::ResolveIPv4,    native::SetKeepAlive,      native::CanSendNow,      native::StartThread,
+      native::JoinThread,     native::DetachThread,
       native::TickCount,      native::SleepMs,           native::WriteStandardError, native::WriteStandardOutput,
       native::DebugOutput,
   };

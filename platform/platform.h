@@ -63,6 +63,12 @@ struct PlatformApi {
   int (*hostName)(char* buffer, int size);
   // First IPv4 address of a host name in dotted form; 0 on success.
   int (*resolveIPv4)(const char* name, char* dotted, int size);
+  // TCP keepalive: a peer silent for idleMs is probed, and the connection
+  // fails about a minute later if it never answers (0: no probes).
+  int (*setKeepAlive)(SocketHandle socket, std::uint32_t idleMs);
+  // Whether a send would be taken now without waiting: 1 yes, 0 no (the
+  // peer has not read what was sent before), -1 on error.
+  int (*canSendNow)(SocketHandle socket);
 
   // Threads. startThread returns nullptr when no thread could be started.
   ThreadHandle (*startThread)(ThreadMain main, void* argument);

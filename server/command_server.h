@@ -16,6 +16,17 @@ inline constexpr int kListenBacklog = 5;
 // How long one reply may take to leave; a client that stops reading its
 // replies is disconnected after this, so it cannot hold DispatchLock.
 inline constexpr std::uint32_t kDefaultReplySendTimeoutMs = 10000;
+// A request whose first byte has arrived must be whole within this, so a
+// client that stops half-way cannot hold its slot.
+inline constexpr std::uint32_t kDefaultRequestTimeoutMs = 30000;
+// With every slot busy, a connection idle for longer than this (no request
+// under way) is closed to make room for a new client.
+inline constexpr std::uint32_t kDefaultIdleReclaimMs = 300000;
+// Silence before keepalive probes begin; a vanished peer then frees its
+// slot about two minutes after it went.
+inline constexpr std::uint32_t kDefaultKeepAliveMs = 60000;
+// Pause between attempts to bind a port that is taken.
+inline constexpr std::uint32_t kBindRetryPauseMs = 2000;
 
 class CommandServer;
 
@@ -27,6 +38,9 @@ struct ClientSlot {
   std::uint8_t* header = nullptr;
   std::uint8_t* body = nullptr;
   char clientName[256] = {};  // printed on departure; never filled
+  // Read by the listener when it looks for an idle slot to reclaim.
+  std::atomic<bool> requestUnderWay{false};
+  std::atomic<std::uint32_t> idleSinceTick{0};
   alignas(8) std::uint8_t messageBuffer[kMessageBufferSize] = {};
   CommandServer* server = nullptr;
 };
@@ -57,14 +71,22 @@ class CommandServer {
   void Stop(std::uint32_t connectionWaitMs = 5000);
 
   void SetReplySendTimeout(std::uint32_t milliseconds) { replySendTimeoutMs_ = milliseconds; }
+  // Each time in milliseconds; 0 turns the feature off.
+  void SetRequestTimeout(std::uint32_t milliseconds) { requestTimeoutMs_ = milliseconds; }
+  void SetIdleReclaim(std::uint32_t milliseconds) { idleReclaimMs_ = milliseconds; }
+  void SetKeepAlive(std::uint32_t milliseconds) { keepAliveMs_ = milliseconds; }
 
   // Number of busy slots, for diagnostics and tests.
   int BusySlotCount();
 
  private:
   friend void ServeConnection(ClientSlot& slot);
+  plat::SocketHandle BindWhenFree(std::uint16_t port);
+  bool PauseUnlessStopping(std::uint32_t milliseconds);
   void AcceptLoop();
   void AssignConnection(plat::SocketHandle socket);
+  bool TakeSlot(plat::SocketHandle socket);
+  bool ReclaimIdleSlot();
   void RefuseConnection(plat::SocketHandle socket);
   void ConnectionEnded();
 
@@ -79,6 +101,9 @@ class CommandServer {
   plat::Lock stopLock_;
   plat::WaitGroup connections_;
   std::atomic<std::uint32_t> replySendTimeoutMs_{kDefaultReplySendTimeoutMs};
+  std::atomic<std::uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};
+  std::atomic<std::uint32_t> idleReclaimMs_{kDefaultIdleReclaimMs};
+  std::atomic<std::uint32_t> keepAliveMs_{kDefaultKeepAliveMs};
 };
 
 // The one server of the service process. Built on first use and never

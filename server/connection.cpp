@@ -7,17 +7,83 @@
 namespace vesk {
 namespace {
 
-// Takes exactly count bytes off the socket, blocking until they have all
-// arrived; false when the client closed the connection or the socket failed
-// first. A request is never dispatched before all its bytes are here.
-bool ReceiveExactly(plat::SocketHandle socket, std::uint8_t* buffer, std::uint32_t count) {
+enum class Arrival { kWhole, kEnded, kTooSlow };
+
+// The receiving side of one connection. Between requests a receive waits
+// for ever; once a request's first byte is in, every wait is cut to what is
+// left of the request time-out.
+struct Receiver {
+  ClientSlot& slot;
+  plat::SocketHandle socket;
+  std::uint32_t timeoutMs;       // 0: no limit
+  bool started = false;          // a byte of the current request has arrived
+  bool limited = false;          // the socket carries a receive time-out
+  std::uint32_t firstByteTick = 0;
+};
+
+bool TimedOut(const Receiver& receiver) {
+  return receiver.timeoutMs != 0 && plat::Platform().tickCount() - receiver.firstByteTick >= receiver.timeoutMs;
+}
+
+bool IsReceiveTimeout(int error) { return error == plat::kWsaEwouldblock || error == plat::kWsaEtimedout; }
+
+// Takes exactly count bytes off the socket. A request is never dispatched
+// before all its bytes are here.
+Arrival ReceiveExactly(Receiver& receiver, std::uint8_t* buffer, std::uint32_t count) {
+  const plat::PlatformApi& os = plat::Platform();
   std::uint32_t received = 0;
   while (received < count) {
-    const int n = plat::Platform().recv(socket, buffer + received, static_cast<int>(count - received), 0);
-    if (n <= 0) return false;
+    if (receiver.started && receiver.timeoutMs != 0) {
+      const std::uint32_t elapsed = os.tickCount() - receiver.firstByteTick;
+      if (elapsed >= receiver.timeoutMs) return Arrival::kTooSlow;
+      os.setReceiveTimeout(receiver.socket, receiver.timeoutMs - elapsed);
+      receiver.limited = true;
+    }
+    const int n = os.recv(receiver.socket, buffer + received, static_cast<int>(count - received), 0);
+    if (n <= 0) {
+      const bool timedOut =
+          n < 0 && receiver.limited && (IsReceiveTimeout(os.lastSocketError()) || TimedOut(receiver));
+      return timedOut ? Arrival::kTooSlow : Arrival::kEnded;
+    }
+    if (!receiver.started) {
+      receiver.started = true;
+      receiver.firstByteTick = os.tickCount();
+      receiver.slot.requestUnderWay.store(true);
+    }
     received += static_cast<std::uint32_t>(n);
   }
-  return true;
+  return Arrival::kWhole;
+}
+
+// Back to waiting for the next request without limit.
+void EndRequest(Receiver& receiver) {
+  if (receiver.limited) plat::Platform().setReceiveTimeout(receiver.socket, 0);
+  receiver.limited = false;
+  receiver.started = false;
+  receiver.slot.idleSinceTick.store(plat::Platform().tickCount());
+  receiver.slot.requestUnderWay.store(false);
+}
+
+// Receives one whole request into the slot's buffer; false when the
+// connection is to end.
+bool ReceiveRequest(Receiver& receiver) {
+  ClientSlot& slot = receiver.slot;
+  Arrival arrival = ReceiveExactly(receiver, slot.header, kHeaderSize);
+  if (arrival == Arrival::kWhole) {
+    slot.expectedLength = ReadU16(slot.header + header::kLength);
+    // A length that cannot frame a message, or would not fit the buffer,
+    // leaves the stream unframeable: end the connection, dispatch nothing.
+    if (slot.expectedLength < kHeaderSize || slot.expectedLength > kMessageBufferSize) {
+      ReportBoth("%d bad message length %u, closed.\n", slot.index, static_cast<unsigned>(slot.expectedLength));
+      return false;
+    }
+    arrival = ReceiveExactly(receiver, slot.body, slot.expectedLength - static_cast<std::uint32_t>(kHeaderSize));
+  }
+  if (arrival == Arrival::kTooSlow) {
+    ReportBoth("%d request not complete within %u ms, closed.\n", slot.index,
+               static_cast<unsigned>(receiver.timeoutMs));
+  }
+  return arrival == Arrival::kWhole;
 }
 
 }  // namespace
@@ -36,18 +102,15 @@ void ServeConnection(ClientSlot& slot) {
   const plat::SocketHandle socket = slot.socket;
   slot.header = slot.messageBuffer;
   slot.body = slot.messageBuffer + kHeaderSize;
+  Receiver receiver{slot, socket, slot.server->requestTimeoutMs_.load()};
 
-  for (;;) {
-    if (!ReceiveExactly(socket, slot.header, kHeaderSize)) break;
-    slot.expectedLength = ReadU16(slot.header + header::kLength);
-    // A length that cannot frame a message, or would not fit the buffer,
-    // leaves the stream unframeable: end the connection, dispatch nothing.
-    if (slot.expectedLength < kHeaderSize || slot.expectedLength > kMessageBufferSize) {
-      ReportBoth("%d bad message length %u, closed.\n", slot.index, static_cast<unsigned>(slot.expectedLength));
+  while (ReceiveRequest(receiver)) {
+    // A client whose earlier replies still fill its socket would make the
+    // next send wait while holding DispatchLock: close it first.
+    if (plat::Platform().canSendNow(socket) != 1) {
+      ReportBoth("%d replies not read, closed.\n", slot.index);
       break;
     }
-    if (!ReceiveExactly(socket, slot.body, slot.expectedLength - static_cast<std::uint32_t>(kHeaderSize))) break;
-
     DispatchLock().Enter();
     DispatchCommand(slot.header, slot.body);
     const int replyLength = ReadU16(slot.header + header::kLength);
@@ -56,6 +119,7 @@ void ServeConnection(ClientSlot& slot) {
     const bool sent = SendAll(socket, slot.messageBuffer, replyLength) == 1;
     DispatchLock().Leave();
     if (!sent) break;
+    EndRequest(receiver);
   }
 
   slot.lock.Enter();

@@ -13,6 +13,12 @@ constexpr char kRefusal[] = "SRV ERR\r\n";
 // A failing accept (out of descriptors, say) is retried after this pause
 // rather than at once, so the listener cannot spin on the processor.
 constexpr std::uint32_t kAcceptRetryPauseMs = 50;
+// How often a pause looks whether the server is stopping.
+constexpr std::uint32_t kStopCheckMs = 50;
+// How long the listener waits for a reclaimed slot's thread to let it go,
+// and how often it looks.
+constexpr std::uint32_t kReclaimWaitMs = 2000;
+constexpr std::uint32_t kReclaimPollMs = 5;
 
 const char* LastSocketErrorText() {
   return SocketErrorText(static_cast<unsigned int>(plat::Platform().lastSocketError()));
@@ -115,18 +121,8 @@ void CommandServer::RunListener(std::uint16_t port) {
   }
 
   ReportToStandardError("open...");
-  plat::SocketHandle listening = os.openStreamSocket();
-  if (listening == plat::kInvalidSocket) {
-    ReportBoth("error at socket():%s\n", LastSocketErrorText());
-    return giveUp();
-  }
-  ReportToStandardError("bind...");
-  ReportToDebugger("bind...");
-  if (os.bindAnyAddress(listening, port) != 0) {
-    ReportBoth("error at bind():%s\n", LastSocketErrorText());
-    os.closeSocket(listening);
-    return giveUp();
-  }
+  const plat::SocketHandle listening = BindWhenFree(port);
+  if (listening == plat::kInvalidSocket) return giveUp();
 
   ReportToStandardError("listen...\n");
   ReportToDebugger("listen...\n");
@@ -144,6 +140,44 @@ void CommandServer::RunListener(std::uint16_t port) {
   listeningPort_.store(bound > 0 ? bound : port);
   listenerSettled_.Set();
   AcceptLoop();
+}
+
+// A socket bound to the port. A taken port is tried again every few
+// seconds, its error written only the first time, so the service starts
+// serving as soon as the port is free. kInvalidSocket when no socket can be
+// had or the server stops first.
+plat::SocketHandle CommandServer::BindWhenFree(std::uint16_t port) {
+  const plat::PlatformApi& os = plat::Platform();
+  for (bool first = true;; first = false) {
+    // A fresh socket each time: one whose bind failed is not reliably
+    // reusable on every platform.
+    const plat::SocketHandle socket = os.openStreamSocket();
+    if (socket == plat::kInvalidSocket) {
+      ReportBoth("error at socket():%s\n", LastSocketErrorText());
+      return plat::kInvalidSocket;
+    }
+    if (first) {
+      ReportToStandardError("bind...");
+      ReportToDebugger("bind...");
+    }
+    if (os.bindAnyAddress(socket, port) == 0) return socket;
+    if (first) ReportBoth("error at bind():%s\n", LastSocketErrorText());
+    os.closeSocket(socket);
+    if (!PauseUnlessStopping(kBindRetryPauseMs)) return plat::kInvalidSocket;
+  }
+}
+
+// Sleeps in short steps so that Stop is not kept waiting; false when the
+// server is stopping.
+bool CommandServer::PauseUnlessStopping(std::uint32_t milliseconds) {
+  const plat::PlatformApi& os = plat::Platform();
+  const std::uint32_t start = os.tickCount();
+  while (!stopping_.load()) {
+    const std::uint32_t elapsed = os.tickCount() - start;
+    if (elapsed >= milliseconds) return true;
+    os.sleepMs(milliseconds - elapsed < kStopCheckMs ? milliseconds - elapsed : kStopCheckMs);
+  }
+  return false;
 }
 
 void CommandServer::AcceptLoop() {
@@ -164,9 +198,17 @@ void CommandServer::AcceptLoop() {
 }
 
 void CommandServer::AssignConnection(plat::SocketHandle accepted) {
+  if (TakeSlot(accepted)) return;
+  if (ReclaimIdleSlot() && TakeSlot(accepted)) return;
+  RefuseConnection(accepted);
+}
+
+// Gives the connection the lowest free slot and its thread; false when no
+// slot is free.
+bool CommandServer::TakeSlot(plat::SocketHandle accepted) {
   const plat::PlatformApi& os = plat::Platform();
-  // The lowest free slot wins; each slot's lock is held only while looking
-  // at it, and across the store of the new socket.
+  // Each slot's lock is held only while looking at it, and across the store
+  // of the new socket.
   for (ClientSlot& slot : slots_) {
     slot.lock.Enter();
     if (slot.socket != plat::kInvalidSocket) {
@@ -174,14 +216,17 @@ void CommandServer::AssignConnection(plat::SocketHandle accepted) {
       continue;
     }
     slot.socket = accepted;
+    slot.requestUnderWay.store(false);
+    slot.idleSinceTick.store(os.tickCount());
     os.setSendTimeout(accepted, replySendTimeoutMs_.load());
+    os.setKeepAlive(accepted, keepAliveMs_.load());
     connections_.Add();
     slot.lock.Leave();
 
     plat::ThreadHandle thread = os.startThread(ConnectionThreadStart, &slot);
     if (thread != nullptr) {
       os.detachThread(thread);
-      return;
+      return true;
     }
     // No thread for this connection: give the slot back rather than leave
     // it busy for ever.
@@ -191,9 +236,46 @@ void CommandServer::AssignConnection(plat::SocketHandle accepted) {
     slot.socket = plat::kInvalidSocket;
     slot.lock.Leave();
     connections_.Done();
-    return;
+    return true;
   }
-  RefuseConnection(accepted);
+  return false;
+}
+
+// Every slot is busy: the connection idle longest, if idle beyond the
+// reclaim time, is closed to make room. True once its slot is free.
+bool CommandServer::ReclaimIdleSlot() {
+  const plat::PlatformApi& os = plat::Platform();
+  const std::uint32_t limit = idleReclaimMs_.load();
+  if (limit == 0) return false;
+  const std::uint32_t now = os.tickCount();
+  ClientSlot* idlest = nullptr;
+  std::uint32_t idlestMs = 0;
+  for (ClientSlot& slot : slots_) {
+    plat::LockGuard guard(slot.lock);
+    if (slot.socket == plat::kInvalidSocket) return true;  // one left meanwhile
+    if (slot.requestUnderWay.load()) continue;
+    const std::uint32_t idleMs = now - slot.idleSinceTick.load();
+    if (idleMs > limit && idleMs > idlestMs) {  // on a tie, the lowest slot
+      idlest = &slot;
+      idlestMs = idleMs;
+    }
+  }
+  if (idlest == nullptr) return false;
+  ReportBoth("%d idle for %u ms, closed for a new client.\n", idlest->index, static_cast<unsigned>(idlestMs));
+  {
+    // Its own thread wakes, closes the socket and frees the slot.
+    plat::LockGuard guard(idlest->lock);
+    if (idlest->socket != plat::kInvalidSocket) os.shutdownSocket(idlest->socket);
+  }
+  const std::uint32_t start = os.tickCount();
+  for (;;) {
+    {
+      plat::LockGuard guard(idlest->lock);
+      if (idlest->socket == plat::kInvalidSocket) return true;
+    }
+    if (os.tickCount() - start >= kReclaimWaitMs) return false;
+    os.sleepMs(kReclaimPollMs);
+  }
 }
 
 void CommandServer::RefuseConnection(plat::SocketHandle accepted) {

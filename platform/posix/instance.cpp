@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/instance.h"
+#include "platform/platform.h"
 
 namespace plat {
 namespace {
@@ -38,6 +39,12 @@ InstanceLockResult AcquireInstanceLock(const char* name) {
     return held ? InstanceLockResult::kHeldElsewhere : InstanceLockResult::kUnavailable;
   }
   return InstanceLockResult::kAcquired;  // fd stays open for the life of the process
+}
+
+void ReportInstanceHeldElsewhere(const char* name) {
+  const std::string line = "vesk: another instance is already running (lock file " + RuntimeDirectory() + "/" +
+                           name + ".lock); this one ends.\n";
+  Platform().writeStandardError(line.c_str());
 }
 
 }  // namespace plat

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -205,6 +207,36 @@ int ResolveIPv4(const char* name, char* dotted, int size) {
   const char* text = ::inet_ntop(AF_INET, &address->sin_addr, dotted, static_cast<socklen_t>(size));
   ::freeaddrinfo(found);
   return text != nullptr ? 0 : Fail();
+}
+
+namespace {
+// Probes after the first: every 10 s, given up after 6 unanswered ones.
+constexpr int kKeepAliveIntervalS = 10;
+constexpr int kKeepAliveProbes = 6;
+
+int SetIntOption(int fd, int level, int option, int value) {
+  return ::setsockopt(fd, level, option, &value, sizeof value) == 0 ? 0 : Fail();
+}
+}  // namespace
+
+int SetKeepAlive(SocketHandle socket, std::uint32_t idleMs) {
+  const int fd = static_cast<int>(socket);
+  if (SetIntOption(fd, SOL_SOCKET, SO_KEEPALIVE, idleMs != 0 ? 1 : 0) != 0) return -1;
+  if (idleMs == 0) return 0;
+  const int idleS = static_cast<int>((idleMs + 999) / 1000);
+  if (SetIntOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, idleS) != 0) return -1;
+  if (SetIntOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalS) != 0) return -1;
+  return SetIntOption(fd, IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveProbes);
+}
+
+int CanSendNow(SocketHandle socket) {
+  pollfd entry{static_cast<int>(socket), POLLOUT, 0};
+  for (;;) {
+    const int ready = ::poll(&entry, 1, 0);
+    if (ready >= 0) return ready > 0 && (entry.revents & POLLOUT) != 0 ? 1 : 0;
+    if (errno == EINTR) continue;
+    return Fail();
+  }
 }
 
 }  // namespace plat::native

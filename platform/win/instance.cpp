@@ -25,4 +25,6 @@ InstanceLockResult AcquireInstanceLock(const char* name) {
   return InstanceLockResult::kAcquired;  // the handle stays open for the life of the process
 }
 
+void ReportInstanceHeldElsewhere(const char*) {}
+
 }  // namespace plat

@@ -2,6 +2,8 @@
 // Winsock's own, passed on as WSAGetLastError gives them.
 #include <winsock2.h>
 #include <windows.h>
+// After winsock2.h: the keepalive settings of WSAIoctl.
+#include <mstcpip.h>
 
 #include <cstring>
 #include <map>
@@ -240,6 +242,30 @@ int ResolveIPv4(const char* name, char* dotted, int size) {
   }
   std::memcpy(dotted, text, std::strlen(text) + 1);
   return 0;
+}
+
+int SetKeepAlive(SocketHandle socket, std::uint32_t idleMs) {
+  // Probes every 6 s after the silence; Windows gives up after 10 of them
+  // (5 on XP), about a minute.
+  tcp_keepalive values{};
+  values.onoff = idleMs != 0 ? 1 : 0;
+  values.keepalivetime = idleMs;
+  values.keepaliveinterval = 6000;
+  DWORD returned = 0;
+  return ::WSAIoctl(Native(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+                    nullptr) == SOCKET_ERROR
+             ? Fail()
+             : 0;
+}
+
+int CanSendNow(SocketHandle socket) {
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(Native(socket), &writable);
+  timeval now{0, 0};
+  const int ready = ::select(0, nullptr, &writable, nullptr, &now);
+  if (ready == SOCKET_ERROR) return Fail();
+  return ready > 0 ? 1 : 0;
 }
 
 }  // namespace plat::native

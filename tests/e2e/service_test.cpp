@@ -4,8 +4,10 @@
 
 #include <csignal>
 #include <cstring>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "protocol/command_table.h"
@@ -102,11 +104,32 @@ TEST_F(ServiceTest, SecondInstanceEndsAtOnceAndTheFirstKeepsServing) {
   const int firstPort = port;
   auto second = Launch(ConfigFile("vesk-both.reg"));  // same lock directory, another port
   EXPECT_EQ(second->WaitForExit(kWatchdogMs), 0);
-  EXPECT_EQ(second->StandardError(), "");
+  EXPECT_NE(second->StandardError().find("another instance is already running"), std::string::npos);
   EXPECT_FALSE(PortAccepts(port));
   ExpectFxsrServed(firstPort);
   first->Signal(SIGTERM);
   EXPECT_EQ(first->WaitForExit(kWatchdogMs), 0);
+}
+
+// Twenty connections that never send hold every slot only until the idle
+// time is up; a header that stops half-way is closed at the request time-out.
+TEST_F(ServiceTest, SilentConnectionsGiveWayToANewcomerAfterTheIdleTime) {
+  auto service = Serving(ConfigFile("vesk-both.reg"), {"--idle-reclaim-ms", "2000", "--request-timeout-ms", "300"});
+  std::vector<TestClient> silent;
+  for (int i = 0; i < 20; ++i) {
+    silent.emplace_back(port);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // within the listen backlog
+  }
+  const std::string refusal = "SRV ERR\r\n";
+  TestClient early(port);
+  EXPECT_EQ(early.Receive(9), Bytes(refusal.begin(), refusal.end()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  TestClient partial(port);
+  ASSERT_TRUE(partial.Send({0x00, 0x10, 0, 0}));
+  EXPECT_TRUE(partial.WaitForClose(3000));
+  EXPECT_TRUE(service->WaitForStandardError("request not complete within 300 ms, closed.\n", kWatchdogMs));
+  ExpectFxsrServed(port);
+  EXPECT_TRUE(service->WaitForStandardError(" idle for ", kWatchdogMs));
 }
 
 TEST_F(ServiceTest, CrashedInstanceDoesNotBlockTheNextStart) {
