@@ -37,6 +37,7 @@ int Configure(const ServiceOptions& options) {
     return 2;
   }
   if (!options.settingsFile.empty()) plat::SetImageSaveSettingsPath(options.settingsFile.c_str());
+  plat::RemoveProfileLeftovers(plat::ImageSaveSettingsPath());
   if (options.replySendTimeoutMs) TheCommandServer().SetReplySendTimeout(*options.replySendTimeoutMs);
   return ApplySimulatorOptions(options.simulator);
 }
