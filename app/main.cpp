@@ -37,6 +37,7 @@ int Configure(const ServiceOptions& options) {
     return 2;
   }
   if (!options.settingsFile.empty()) plat::SetImageSaveSettingsPath(options.settingsFile.c_str());
+  plat::RemoveProfileLeftovers(plat::ImageSaveSettingsPath());
   CommandServer& server = TheCommandServer();
   if (options.replySendTimeoutMs) server.SetReplySendTimeout(*options.replySendTimeoutMs);
   if (options.requestTimeoutMs) server.SetRequestTimeout(*options.requestTimeoutMs);

@@ -26,8 +26,8 @@ constexpr std::size_t kSavePathOffset = 4;
 constexpr std::size_t kSavePathSize = 264;
 constexpr std::size_t kWordReplySize = 2;
 
-// The capture wait: 18000 polls 10 ms apart.
-constexpr int kCaptureWaitPolls = 18000;
+// The capture wait: the flag is read every 10 ms for at most 180 s.
+constexpr std::uint32_t kCaptureWaitMs = 180000;
 constexpr std::uint32_t kCaptureWaitPollMs = 10;
 
 // ISAV format field: 2, 3, 4; any other value leaves "Format" as it was.
@@ -55,11 +55,18 @@ const char* SavePath(const char* text) {
 
 bool CapturePending() { return Low16(sem_GetImageDataFlag()) != 0; }
 
+// Polls fall due on a fixed 10 ms grid from the start, and the limit is the
+// time passed, not a count of polls: a platform sleep coarser than 10 ms
+// makes the polls fewer, never the wait longer.
 void WaitForCapture() {
-  for (int poll = 0; poll < kCaptureWaitPolls; ++poll) {
-    BusyWait(kCaptureWaitPollMs);
+  const WaitClock& clock = CurrentWaitClock();
+  const std::uint32_t start = clock.tickCount();
+  std::uint32_t elapsed = 0;
+  do {
+    const std::uint32_t due = (elapsed / kCaptureWaitPollMs + 1) * kCaptureWaitPollMs;
+    elapsed = SleepUntil(clock, start, due);
     if (!CapturePending()) return;
-  }
+  } while (elapsed < kCaptureWaitMs);
 }
 
 // IFSS and IFFS: refused while a capture is pending, and when the path

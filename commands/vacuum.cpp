@@ -36,7 +36,7 @@ void Answer(Message& m, bool accepted) {
 bool SetManualPressure(std::int16_t value) {
   if (value <= -2 || value >= 2) return false;
   sem_SetPressureAdjMode(kManualAdjustment);
-  BusyWait(kSettleMs);
+  SleepFor(kSettleMs);
   return sem_SetPressureManual(value) == 1;
 }
 
@@ -45,9 +45,9 @@ bool SearchPressure(std::int16_t target) {
   if (Low16(sem_GetSemType()) == kLowPressureInstrumentType && (target < 0 || target > 100)) return false;
   if (target <= 0 || target >= 271) return false;
   sem_SetPressureAdjMode(kAutomaticAdjustment);
-  BusyWait(kSettleMs);
+  SleepFor(kSettleMs);
   if (sem_SetPressureAuto(target) != 1) return false;
-  BusyWait(kSettleMs);
+  SleepFor(kSettleMs);
   return sem_StartSearch() == 1;
 }
 

@@ -18,6 +18,11 @@ namespace plat {
 // (0), as they would break the file's structure.
 int WriteProfileValue(const char* section, const char* key, const char* value, const char* file);
 
+// Removes what an interrupted WriteProfileValue left beside file (its
+// temporaries, "<file>.XXXXXX"); for start-up. Returns how many; Windows
+// writes leave none.
+int RemoveProfileLeftovers(const char* file);
+
 // Where the image-save settings live on the instrument's computer.
 inline constexpr char kWindowsImageSaveSettingsPath[] = "C:\\SEM\\seminfo.ini";
 

@@ -22,11 +22,22 @@ const WaitClock& CurrentWaitClock() {
 
 void SetWaitClockForTesting(const WaitClock* clock) { installed.store(clock, std::memory_order_release); }
 
-void BusyWait(std::uint32_t milliseconds) {
-  const WaitClock& clock = CurrentWaitClock();
-  const std::uint32_t start = clock.tickCount();
-  while (static_cast<std::uint32_t>(clock.tickCount() - start) < milliseconds) {
+std::uint32_t ElapsedSince(const WaitClock& clock, std::uint32_t start) {
+  return static_cast<std::uint32_t>(clock.tickCount() - start);
+}
+
+std::uint32_t SleepUntil(const WaitClock& clock, std::uint32_t start, std::uint32_t due) {
+  std::uint32_t elapsed = ElapsedSince(clock, start);
+  while (elapsed < due) {
+    clock.sleep(due - elapsed);
+    elapsed = ElapsedSince(clock, start);
   }
+  return elapsed;
+}
+
+void SleepFor(std::uint32_t milliseconds) {
+  const WaitClock& clock = CurrentWaitClock();
+  SleepUntil(clock, clock.tickCount(), milliseconds);
 }
 
 void PollSleep(std::uint32_t milliseconds) { CurrentWaitClock().sleep(milliseconds); }

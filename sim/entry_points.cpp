@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/confined_file.h"
 #include "sim/instrument.h"
 #include "sim/simulator.h"
 
@@ -115,6 +116,8 @@ bool ApplySimulatorOptions(const SimulatorOptions& options, std::shared_ptr<cons
   if (!BuildOverrides(options, overrides, error)) return false;
   const InstrumentSetup setup{options.instrumentType, options.timeScale, options.seed, options.imageFolder,
                               options.settingsFile};
+  // Temporaries of captures cut short by a kill are of no use to anyone.
+  plat::RemoveLeftoverParts(options.imageFolder.string().c_str());
   auto instrument = std::make_unique<SimulatedInstrument>(setup);
   instrument->overrides() = overrides;
   const bool ownClock = clock != nullptr;

@@ -1,8 +1,9 @@
 #include "sim/image_paths.h"
 
+#include "platform/confined_file.h"
+
 #include <array>
 #include <cstdio>
-#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -106,39 +107,9 @@ bool WriteConfined(const std::filesystem::path& folder, const std::filesystem::p
   if (relative.empty() || relative.is_absolute() || relative.has_root_name()) return false;
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  if (!std::filesystem::is_directory(folder, error)) return false;
-  std::filesystem::path at = folder;
-  for (auto part = relative.begin(); part != relative.end(); ++part) {
-    if (*part == ".." || *part == "." || part->empty()) return false;
-    if (std::next(part) == relative.end()) break;
-    at /= *part;
-    const std::filesystem::file_status status = std::filesystem::symlink_status(at, error);
-    if (status.type() == std::filesystem::file_type::not_found) {
-      if (!std::filesystem::create_directory(at, error)) return false;
-    } else if (status.type() != std::filesystem::file_type::directory) {
-      return false;  // a file, or a link that could lead out of the folder
-    }
-  }
-  const std::filesystem::path target = at / relative.filename();
-  if (std::filesystem::is_directory(std::filesystem::symlink_status(target, error))) return false;
-  std::filesystem::path temporary = target;
-  temporary += ".vesk-part";
-  // Exclusive creation, so a link planted under the temporary name is not
-  // followed; a stale one is removed (the link itself) and creation retried.
-  std::FILE* stream = std::fopen(temporary.string().c_str(), "wbx");
-  if (stream == nullptr) {
-    std::filesystem::remove(temporary, error);
-    stream = std::fopen(temporary.string().c_str(), "wbx");
-  }
-  if (stream == nullptr) return false;
-  const bool complete = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-  const bool closed = std::fclose(stream) == 0;
-  if (complete && closed) {
-    std::filesystem::rename(temporary, target, error);  // replaces a link, never follows it
-    if (!error) return true;
-  }
-  std::filesystem::remove(temporary, error);
-  return false;
+  std::vector<std::string> names;
+  for (const std::filesystem::path& part : relative) names.push_back(part.string());
+  return plat::WriteFileBelow(folder.string().c_str(), names, bytes.data(), bytes.size()) == 1;
 }
 
 }  // namespace vesk::sim

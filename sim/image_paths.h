@@ -25,8 +25,10 @@ inline constexpr std::size_t kDeepestPath = 16;
 
 // Writes bytes to folder/relative, creating the folders in between. Every
 // folder on the way must be a real folder (a symbolic link there refuses
-// the write), and the file appears whole or not at all (written under a
-// temporary name, then renamed). relative must come from MapControlPcPath.
+// the write), each opened from the one before it so that no change of the
+// folders meanwhile can lead the write outside; the file appears whole or
+// not at all (written under a temporary name, then renamed). relative must
+// come from MapControlPcPath.
 bool WriteConfined(const std::filesystem::path& folder, const std::filesystem::path& relative,
                    const std::vector<std::uint8_t>& bytes);
 

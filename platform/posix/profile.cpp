@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <string>
@@ -149,10 +150,27 @@ bool Acceptable(const char* section, const char* key, const char* value) {
   return !HasLineBreak(section) && !HasLineBreak(key) && !HasLineBreak(value);
 }
 
+// The folder holding path and the file's name in it; the folder's
+// descriptor is -1 when it cannot be opened.
+struct Place {
+  int folder = -1;
+  std::string name;
+};
+
+Place PlaceOf(const char* path) {
+  const std::string text = path;
+  const std::size_t slash = text.rfind('/');
+  Place place;
+  place.name = slash == std::string::npos ? text : text.substr(slash + 1);
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+  if (!place.name.empty()) place.folder = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return place;
+}
+
 // The file's content; false on a read error other than "no such file".
-bool ReadFile(const char* path, std::string* content, mode_t* mode) {
+bool ReadFile(const Place& place, std::string* content, mode_t* mode) {
   content->clear();
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = ::openat(place.folder, place.name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT;
   struct stat status {};
   if (::fstat(fd, &status) == 0) *mode = status.st_mode & 07777;
@@ -182,15 +200,42 @@ bool WriteAll(int fd, const std::string& content) {
   return true;
 }
 
-// Writes through "<path>.XXXXXX" and renames it over the file.
-bool ReplaceFile(const char* path, const std::string& content, mode_t mode) {
-  std::string temporary = std::string(path) + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
+constexpr std::size_t kTemporaryTail = 6;  // "<name>.XXXXXX", as mkstemp names them
+constexpr char kTemporaryLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+bool IsTemporaryOf(const std::string& entry, const std::string& name) {
+  if (entry.size() != name.size() + 1 + kTemporaryTail || entry.compare(0, name.size(), name) != 0 ||
+      entry[name.size()] != '.') {
+    return false;
+  }
+  return entry.find_first_not_of(kTemporaryLetters, name.size() + 1) == std::string::npos;
+}
+
+// A new "<name>.XXXXXX" in the folder, created exclusively (no link followed).
+int CreateTemporary(const Place& place, std::string* temporary) {
+  static unsigned long long seed = static_cast<unsigned long long>(::getpid()) * 0x9E3779B97F4A7C15ull;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    *temporary = place.name + ".";
+    unsigned long long bits = seed >> 16;
+    for (std::size_t i = 0; i < kTemporaryTail; ++i, bits /= 62) temporary->push_back(kTemporaryLetters[bits % 62]);
+    const int fd = ::openat(place.folder, temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Writes a temporary beside the file and renames it over the file, both
+// relative to the folder opened once, so the two steps act in one folder.
+bool ReplaceFile(const Place& place, const std::string& content, mode_t mode) {
+  std::string temporary;
+  const int fd = CreateTemporary(place, &temporary);
   if (fd < 0) return false;
   const bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
   const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temporary.c_str(), path) != 0) {
-    ::unlink(temporary.c_str());
+  if (!written || !closed || ::renameat(place.folder, temporary.c_str(), place.folder, place.name.c_str()) != 0) {
+    ::unlinkat(place.folder, temporary.c_str(), 0);
     return false;
   }
   return true;
@@ -201,15 +246,43 @@ bool ReplaceFile(const char* path, const std::string& content, mode_t mode) {
 int WriteProfileValue(const char* section, const char* key, const char* value, const char* file) {
   if (file == nullptr || file[0] == '\0' || !Acceptable(section, key, value)) return 0;
   std::lock_guard<std::mutex> guard(writeMutex);
+  const Place place = PlaceOf(file);
+  if (place.folder < 0) return 0;
   std::string content;
   mode_t mode = 0644;
-  if (!ReadFile(file, &content, &mode)) return 0;
-  std::vector<Line> lines = SplitLines(content);
-  Apply(lines, section, key, value);
-  std::string changed;
-  for (const Line& line : lines) changed += line.text + line.ending;
-  if (changed == content) return 1;  // nothing to change (a removal that found nothing)
-  return ReplaceFile(file, changed, mode) ? 1 : 0;
+  bool done = ReadFile(place, &content, &mode);
+  if (done) {
+    std::vector<Line> lines = SplitLines(content);
+    Apply(lines, section, key, value);
+    std::string changed;
+    for (const Line& line : lines) changed += line.text + line.ending;
+    // Nothing to change (a removal that found nothing) needs no write.
+    done = changed == content || ReplaceFile(place, changed, mode);
+  }
+  ::close(place.folder);
+  return done ? 1 : 0;
+}
+
+int RemoveProfileLeftovers(const char* file) {
+  if (file == nullptr || file[0] == '\0') return 0;
+  const Place place = PlaceOf(file);
+  if (place.folder < 0) return 0;
+  DIR* listing = ::fdopendir(place.folder);
+  if (listing == nullptr) {
+    ::close(place.folder);
+    return 0;
+  }
+  int removed = 0;
+  while (const dirent* entry = ::readdir(listing)) {
+    struct stat status {};
+    if (IsTemporaryOf(entry->d_name, place.name) &&
+        ::fstatat(place.folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+        ::unlinkat(place.folder, entry->d_name, 0) == 0) {
+      ++removed;
+    }
+  }
+  ::closedir(listing);
+  return removed;
 }
 
 const char* ImageSaveSettingsPath() { return settingsPath.c_str(); }

@@ -35,6 +35,8 @@ int WriteProfileValue(const char* section, const char* key, const char* value, c
   return ::WritePrivateProfileStringA(section, key, value, file) != FALSE ? 1 : 0;
 }
 
+int RemoveProfileLeftovers(const char*) { return 0; }
+
 const char* ImageSaveSettingsPath() { return settingsPath.c_str(); }
 
 void SetImageSaveSettingsPath(const char* path) { settingsPath = path != nullptr ? path : ""; }

@@ -1,5 +1,9 @@
 // Control-PC paths map into the one image folder, whatever a client sends.
+#include <atomic>
+#include <cstdio>  // renameat2
+#include <fcntl.h>
 #include <fstream>
+#include <thread>
 
 #include "sim/image_paths.h"
 #include "sim/profile_file.h"
@@ -119,6 +123,53 @@ TEST_F(ConfinedWriteTest, ALinkInPlaceOfTheFileIsReplacedNotWrittenThrough) {
   EXPECT_EQ(ReadBytes(images_ / "a.bmp"), (std::vector<std::uint8_t>{1, 2, 3}));
   EXPECT_EQ(ReadBytes(images_ / "b.bmp"), (std::vector<std::uint8_t>{4, 5}));
   EXPECT_EQ(ReadBytes(victim), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+}
+
+// A folder on the way swapped for a link to outside while captures are
+// written, back and forth: each write either lands inside or fails. Where
+// the kernel swaps two names in one step the swap is fastest, and a check
+// made before the folder is used is caught out most often.
+void SwapNames(const std::filesystem::path& a, const std::filesystem::path& b) {
+#if defined(RENAME_EXCHANGE)
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return;
+#endif
+  std::error_code ignored;
+  std::filesystem::rename(a, a.string() + ".away", ignored);
+  std::filesystem::rename(b, a, ignored);
+  std::filesystem::rename(a.string() + ".away", b, ignored);
+}
+
+TEST_F(ConfinedWriteTest, SwappingAFolderForALinkDuringWritesNeverLeadsOutside) {
+  const std::filesystem::path outside = root_ / "outside";
+  std::filesystem::create_directories(outside);
+  std::filesystem::create_directories(images_ / "sub");
+  std::error_code linked;
+  std::filesystem::create_directory_symlink(outside, images_ / "link", linked);
+  if (linked) GTEST_SKIP() << "no symbolic links here: " << linked.message();
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    while (!done) SwapNames(images_ / "sub", images_ / "link");
+  });
+  int written = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string name = "a" + std::to_string(i) + ".bmp";
+    written += WriteConfined(images_, std::filesystem::path("sub") / name, {1}) ? 1 : 0;
+    written += WriteConfined(images_, std::filesystem::path("sub") / "deeper" / name, {2}) ? 1 : 0;
+  }
+  done = true;
+  swapper.join();
+  EXPECT_TRUE(std::filesystem::is_empty(outside));
+  EXPECT_GT(written, 0);
+}
+
+// The temporaries of writes cut short are removed when the instrument starts.
+TEST_F(ConfinedWriteTest, StartUpRemovesLeftoverTemporaries) {
+  std::filesystem::create_directories(images_ / "day");
+  std::ofstream(images_ / "day" / "a.bmp.vesk-part") << "torn";
+  std::ofstream(images_ / "day" / "b.bmp") << "kept";
+  Apply();
+  EXPECT_FALSE(std::filesystem::exists(images_ / "day" / "a.bmp.vesk-part"));
+  EXPECT_TRUE(std::filesystem::exists(images_ / "day" / "b.bmp"));
 }
 
 TEST_F(ConfinedWriteTest, RelativePathsThatClimbAreRefused) {

@@ -10,25 +10,27 @@ namespace {
 
 std::mutex clockMutex;
 std::uint32_t now = 0;
+std::uint32_t granule = 0;
 std::vector<std::uint32_t> sleeps;
 
 std::uint32_t FakeTick() {
   std::lock_guard<std::mutex> guard(clockMutex);
-  return now++;  // every reading moves time on, so a spin always ends
+  return granule != 0 ? now : now++;
 }
 void FakeSleep(std::uint32_t milliseconds) {
   std::lock_guard<std::mutex> guard(clockMutex);
-  now += milliseconds;
+  now += granule != 0 ? (milliseconds + granule - 1) / granule * granule : milliseconds;
   sleeps.push_back(milliseconds);
 }
 const WaitClock kFakeClock = {FakeTick, FakeSleep};
 
 }  // namespace
 
-void FakeWaitClock::Install(std::uint32_t start) {
+void FakeWaitClock::Install(std::uint32_t start, std::uint32_t granularity) {
   {
     std::lock_guard<std::mutex> guard(clockMutex);
     now = start;
+    granule = granularity;
     sleeps.clear();
   }
   SetWaitClockForTesting(&kFakeClock);

@@ -16,10 +16,13 @@
 
 namespace vesk::testing {
 
-// A virtual clock: sleeps and busy waits advance it instead of taking time.
+// A virtual clock: sleeps advance it instead of taking time. Every reading
+// moves it on by 1 ms; with a granularity, readings do not move it and a
+// sleep lasts a whole number of granules (a coarse platform timer), so only
+// sleeping ends a wait.
 class FakeWaitClock {
  public:
-  static void Install(std::uint32_t start = 0);
+  static void Install(std::uint32_t start = 0, std::uint32_t granularity = 0);
   static void Uninstall();
   static std::uint32_t Now();
   static std::uint32_t TotalSleptMs();

@@ -87,6 +87,19 @@ TEST_F(ImageCaptureTest, SaveGivesUpAfterEighteenThousandPollsStillReportingSucc
   EXPECT_GE(FakeWaitClock::Now(), 180000u);
 }
 
+// A 16 ms timer (Windows' default) makes fewer polls, not a longer wait;
+// and the wait sleeps: readings alone never end it.
+TEST_F(ImageCaptureTest, SaveWaitIsBoundedByTimeOnACoarseSleeper) {
+  FakeWaitClock::Install(0xFFFFFF00u, 16);  // across the tick wrap
+  SetResult(SemOp::GetImageDataFlag, 1);
+  SaveRequest(0, 2, "never").Dispatch();
+  const std::uint32_t waited = FakeWaitClock::Now() - 0xFFFFFF00u;
+  EXPECT_GE(waited, 180000u);
+  EXPECT_LE(waited, 180016u);
+  EXPECT_EQ(scope_double::CallCount(SemOp::GetImageDataFlag), 180000u / 16);
+  for (std::uint32_t sleep : FakeWaitClock::Sleeps()) EXPECT_LE(sleep, 10u);
+}
+
 TEST_F(ImageCaptureTest, SaveRefusesAPathWithoutTerminator) {
   RequestBuffer request = SaveRequest(0, 2, std::string(264, 'x'));
   request.body()[268] = 0;  // beyond the field: does not count

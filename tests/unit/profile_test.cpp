@@ -114,5 +114,19 @@ TEST_F(ProfileTest, ConsecutiveWritesBuildTheImageSettings) {
   EXPECT_EQ(ReadFileBytes(file), "[FENKOR]\r\nInclude=ON\r\nFormat=BMP\r\nPath=C:\\images\\a.bmp\r\n");
 }
 
+// What a write killed half-way leaves is removed at start-up; nothing else.
+TEST_F(ProfileTest, StartUpRemovesTheTemporariesOfInterruptedWrites) {
+  if (!kKeepsLayout) GTEST_SKIP() << "Windows writes leave no temporaries";
+  for (const char* name : {"seminfo.ini", "seminfo.ini.a1B2c3", "seminfo.ini.Zz9Yy8", "seminfo.ini.bak",
+                           "seminfo.ini.abc", "other.ini.a1B2c3"}) {
+    directory.Write(name, "x");
+  }
+  EXPECT_EQ(plat::RemoveProfileLeftovers(directory.File("seminfo.ini").c_str()), 2);
+  for (const char* kept : {"seminfo.ini", "seminfo.ini.bak", "seminfo.ini.abc", "other.ini.a1B2c3"}) {
+    EXPECT_EQ(ReadFileBytes(directory.File(kept)), "x") << kept;
+  }
+  EXPECT_EQ(ReadFileBytes(directory.File("seminfo.ini.a1B2c3")), "");
+}
+
 }  // namespace
 }  // namespace vesk::testing

@@ -1,4 +1,4 @@
-// Wire encodings, the command tables, dispatch and BusyWait.
+// Wire encodings, the command tables, dispatch and SleepFor.
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -116,7 +116,7 @@ TEST_F(DispatchTest, ReplyKeepsTheRequestCodeAndReservedBytes) {
   EXPECT_EQ(std::memcmp(request.bytes.data() + 12, "\x01\x02\x03\x04", 4), 0);
 }
 
-class BusyWaitTest : public ::testing::Test {
+class SleepForTest : public ::testing::Test {
  protected:
   static inline std::uint32_t tick = 0;
   static inline int reads = 0;
@@ -132,18 +132,18 @@ class BusyWaitTest : public ::testing::Test {
   void TearDown() override { SetWaitClockForTesting(nullptr); }
 };
 
-TEST_F(BusyWaitTest, WaitsTheFullTimeAcrossTheTickWrap) {
+TEST_F(SleepForTest, WaitsTheFullTimeAcrossTheTickWrap) {
   tick = 0xFFFFFFFFu - 15;  // 16 ms before the wrap to 0
   reads = 0;
-  BusyWait(100);
+  SleepFor(100);
   EXPECT_EQ(static_cast<std::uint32_t>(tick - (0xFFFFFFFFu - 15)), 101u);  // start + 100 more readings
   EXPECT_EQ(tick, 85u);
 }
 
-TEST_F(BusyWaitTest, ZeroReturnsAfterOneReading) {
+TEST_F(SleepForTest, ZeroReturnsAfterOneReading) {
   tick = 5;
   reads = 0;
-  BusyWait(0);
+  SleepFor(0);
   EXPECT_EQ(reads, 2);
 }
 

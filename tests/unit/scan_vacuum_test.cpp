@@ -254,5 +254,17 @@ TEST_F(VacuumTest, AutomaticPressureStopsAtTheFirstRefusal) {
   EXPECT_EQ(scope_double::CallCount(SemOp::GetVacuumMode), 0u);
 }
 
+// The settling pauses sleep: on a clock that only sleeping moves, they end.
+TEST_F(VacuumTest, SettlingPausesSleep) {
+  FakeWaitClock::Install(0, 16);
+  RequestBuffer search("FPAS", {0x00, 0x32});
+  search.Dispatch();
+  EXPECT_EQ(search.status(), 10);
+  RequestBuffer manual("FPMS", {0x00, 0x01});
+  manual.Dispatch();
+  EXPECT_EQ(manual.status(), 10);
+  EXPECT_EQ(FakeWaitClock::Sleeps(), (std::vector<std::uint32_t>{100, 100, 100}));
+}
+
 }  // namespace
 }  // namespace vesk::testing
