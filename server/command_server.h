@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "server/allow_list.h"
 #include "protocol/message.h"
 
 namespace vesk {
@@ -58,6 +59,10 @@ class CommandServer {
 
   void SetReplySendTimeout(std::uint32_t milliseconds) { replySendTimeoutMs_ = milliseconds; }
 
+  // The addresses that may connect (empty: all). Change it only before the
+  // listener starts; the listener reads it without a lock.
+  AllowList& AllowedClients() { return allowedClients_; }
+
   // Number of busy slots, for diagnostics and tests.
   int BusySlotCount();
 
@@ -66,6 +71,7 @@ class CommandServer {
   void AcceptLoop();
   void AssignConnection(plat::SocketHandle socket);
   void RefuseConnection(plat::SocketHandle socket);
+  void TurnAwayStranger(plat::SocketHandle socket, std::uint32_t peer);
   void ConnectionEnded();
 
   std::atomic<std::int32_t> winsockStarted_{0};
@@ -79,6 +85,7 @@ class CommandServer {
   plat::Lock stopLock_;
   plat::WaitGroup connections_;
   std::atomic<std::uint32_t> replySendTimeoutMs_{kDefaultReplySendTimeoutMs};
+  AllowList allowedClients_;
 };
 
 // The one server of the service process. Built on first use and never
