@@ -32,12 +32,18 @@ void ReportError(const std::string& text) { plat::Platform().writeStandardError(
 
 // Everything that must be in place before the service's window exists.
 int Configure(const ServiceOptions& options) {
-  if (!plat::UseRegistryFile(options.registryFile.c_str())) {
-    ReportError("'" + options.registryFile + "' is not a registry export file");
+  if (const char* problem = nullptr; !plat::UseRegistryFile(options.registryFile.c_str(), &problem)) {
+    ReportError("registry file '" + options.registryFile + "' " + problem);
     return 2;
   }
   if (!options.settingsFile.empty()) plat::SetImageSaveSettingsPath(options.settingsFile.c_str());
   if (options.replySendTimeoutMs) TheCommandServer().SetReplySendTimeout(*options.replySendTimeoutMs);
+  for (const std::string& entry : options.allowedClients) {
+    if (!TheCommandServer().AllowedClients().Add(entry)) {
+      ReportError("--allow " + entry + ": not an IPv4 address or network (A.B.C.D or A.B.C.D/BITS)");
+      return 2;
+    }
+  }
   return ApplySimulatorOptions(options.simulator);
 }
 

@@ -20,6 +20,10 @@ void AddServiceOptions(CLI::App& app, ServiceOptions& options) {
   app.add_option("--settings-file", options.settingsFile, "image-save settings file (seminfo.ini)");
   app.add_option("--reply-send-timeout-ms", options.replySendTimeoutMs,
                  "disconnect a client that takes no reply for this long (0: never)");
+  app.add_option("--allow", options.allowedClients,
+                 "serve only clients from this IPv4 address or network, A.B.C.D or A.B.C.D/BITS (repeatable; "
+                 "default: every client)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_flag("--log-manager", options.logManager, "log the messages exchanged with the manager application");
 }
 

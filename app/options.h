@@ -31,6 +31,7 @@ struct ServiceOptions {
   std::string registryFile;   // empty: an empty registry, so the service does not start
   std::string settingsFile;   // empty: the platform's default
   std::optional<std::uint32_t> replySendTimeoutMs;
+  std::vector<std::string> allowedClients;  // --allow ADDRESS[/BITS], repeatable; checked by Configure
   bool logManager = false;
   SimulatorOptions simulator;
 };
