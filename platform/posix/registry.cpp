@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <cerrno>
 #include <iterator>
 #include <map>
 #include <mutex>
