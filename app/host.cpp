@@ -1,7 +1,10 @@
 #include "app/host.h"
 
+#include <string>
+
 #include "app/resources.h"
 #include "platform/instance.h"
+#include "platform/registry.h"
 #include "platform/ui.h"
 #include "platform/window.h"
 #include "server/diagnostics.h"
@@ -35,6 +38,23 @@ int RunMessageLoop() {
   return static_cast<int>(message.wParam);
 }
 
+// Adds the registry's allow-list to the server's. False (reported) when an
+// entry is malformed: serving everyone instead would be the wrong default.
+bool AddRegistryAllowList(AllowList& list) {
+  plat::RegistryKey key = nullptr;
+  if (plat::OpenLocalMachineKey(kVeskSettingsKey, &key) != plat::kRegistryOk) return true;
+  char text[4096] = {};
+  std::uint32_t size = sizeof text - 1;
+  const long status = plat::QueryRegistryValue(key, kAllowedClientsName, text, &size);
+  plat::CloseRegistryKey(key);
+  if (status == plat::kRegistryNotFound) return true;
+  std::string bad = "(too long)";
+  if (status == plat::kRegistryOk && list.AddAll(text, &bad)) return true;
+  ReportBoth("error in %s: '%s' is not an IPv4 address or network (A.B.C.D or A.B.C.D/BITS).\n",
+             kAllowedClientsName, bad.c_str());
+  return false;
+}
+
 }  // namespace
 
 int RunHost(const HostOptions& options) {
@@ -49,6 +69,8 @@ int RunHost(const HostOptions& options) {
     case plat::InstanceLockResult::kAcquired:
       break;
   }
+
+  if (options.services == nullptr && !AddRegistryAllowList(TheCommandServer().AllowedClients())) return 2;
 
   const plat::WindowHandle window = CreateHostWindow(options);
   if (window == nullptr) return 0;  // refused: neither enable flag is set

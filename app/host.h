@@ -18,8 +18,9 @@ struct HostOptions {
   const char* instanceName = kInstanceName;
 };
 
-// Runs the service until its window is destroyed; the exit code (always 0:
-// also for a second instance and for a start refused by the registry).
+// Runs the service until its window is destroyed; the exit code (0, also
+// for a second instance and for a start refused by the registry; 2 for a
+// malformed AllowedClients registry value).
 int RunHost(const HostOptions& options);
 
 }  // namespace vesk::host

@@ -25,6 +25,9 @@ inline constexpr plat::LParam kNotifyRightButtonUp = plat::kWmRButtonUp;  // 517
 // Registry values of the two enable flags, under HKEY_LOCAL_MACHINE.
 inline constexpr char kVeskSettingsKey[] = "SOFTWARE\\ZELK\\Vesk\\Settings";
 inline constexpr char kVeskFlagName[] = "EnableVesk";
+// REG_SZ under kVeskSettingsKey: the client addresses and networks that may
+// connect, separated by spaces, commas or semicolons; absent: every client.
+inline constexpr char kAllowedClientsName[] = "AllowedClients";
 inline constexpr char kFenkSettingsKey[] = "SOFTWARE\\ZELK\\Fenk\\Settings";
 inline constexpr char kFenkFlagName[] = "EnableFenk";
 

@@ -32,8 +32,8 @@ void ReportError(const std::string& text) { plat::Platform().writeStandardError(
 
 // Everything that must be in place before the service's window exists.
 int Configure(const ServiceOptions& options) {
-  if (!plat::UseRegistryFile(options.registryFile.c_str())) {
-    ReportError("'" + options.registryFile + "' is not a registry export file");
+  if (const char* problem = nullptr; !plat::UseRegistryFile(options.registryFile.c_str(), &problem)) {
+    ReportError("registry file '" + options.registryFile + "' " + problem);
     return 2;
   }
   if (!options.settingsFile.empty()) plat::SetImageSaveSettingsPath(options.settingsFile.c_str());
@@ -43,6 +43,12 @@ int Configure(const ServiceOptions& options) {
   if (options.requestTimeoutMs) server.SetRequestTimeout(*options.requestTimeoutMs);
   if (options.idleReclaimMs) server.SetIdleReclaim(*options.idleReclaimMs);
   if (options.keepAliveMs) server.SetKeepAlive(*options.keepAliveMs);
+  for (const std::string& entry : options.allowedClients) {
+    if (!server.AllowedClients().Add(entry)) {
+      ReportError("--allow " + entry + ": not an IPv4 address or network (A.B.C.D or A.B.C.D/BITS)");
+      return 2;
+    }
+  }
   return ApplySimulatorOptions(options.simulator);
 }
 

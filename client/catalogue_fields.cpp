@@ -221,6 +221,28 @@ bool EncodeNamedFields(const CommandInfo& command, std::span<const std::string> 
   return true;
 }
 
+bool CheckRequestBody(const CommandInfo& command, std::span<const std::uint8_t> body, std::string& error) {
+  const std::size_t fixed = FixedRequestSize(command);
+  const bool text = HasVariableText(command);
+  std::string missing;
+  for (const Field& field : command.request) {
+    if (field.offset + FieldWidth(field) > body.size()) missing += (missing.empty() ? "" : ", ") + std::string(field.name);
+  }
+  const std::string given = std::to_string(body.size()) + " given";
+  if (!missing.empty()) {
+    error = std::string(command.code) + ": missing " + missing + " (" + std::to_string(fixed + (text ? 1 : 0)) +
+            (text ? " or more" : "") + " body bytes needed, " + given + ")";
+    return false;
+  }
+  if (!text && body.size() > fixed) {
+    error = std::string(command.code) + ": " + std::to_string(body.size() - fixed) + " surplus body bytes (" +
+            (command.request.empty() ? "it takes no request fields" : "its fields: " + FieldNames(command.request)) +
+            "; " + std::to_string(fixed) + " bytes needed, " + given + ")";
+    return false;
+  }
+  return true;
+}
+
 std::string DecodeField(const Field& field, std::span<const std::uint8_t> body) {
   const std::size_t width = field.type == FieldType::kText && field.width == 0
                                 ? (body.size() > field.offset ? body.size() - field.offset : 0)

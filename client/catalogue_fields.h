@@ -23,6 +23,11 @@ bool IsNamedField(std::string_view text);
 bool EncodeNamedFields(const CommandInfo& command, std::span<const std::string> assignments,
                        std::vector<std::uint8_t>& body, std::string& error);
 
+// A body built from typed fields (s16:N ...) against the command's layout:
+// false, naming them, when fields are missing or bytes are left over, so
+// that a forgotten value is never sent as zeros.
+bool CheckRequestBody(const CommandInfo& command, std::span<const std::uint8_t> body, std::string& error);
+
 // "acceleratingVoltage = 15 kV": the field read from the body, with its
 // unit; "name: beyond the 2-byte body" when the body is too short for it.
 std::string DecodeField(const Field& field, std::span<const std::uint8_t> body);

@@ -84,39 +84,34 @@ bool Connection::Call(const std::string& code, const std::vector<std::uint8_t>& 
     sendFailed = n <= 0;
     if (!sendFailed) sent += static_cast<std::size_t>(n);
   }
+  // After any failure from here on the connection is closed: a reply that
+  // arrives late would otherwise be read as the next request's.
+  auto fail = [this, &error](const char* text) {
+    error = text;
+    Close();
+    return false;
+  };
   // Even when sending failed, a refusal may be waiting: a refused client is
   // told so at once and disconnected.
   std::uint8_t head[kHeaderSize];
-  if (!ReceiveExactly(head, 9)) {
-    error = sendFailed ? "sending failed" : "no reply (connection closed or timed out)";
-    return false;
-  }
-  if (std::memcmp(head, "SRV ERR\r\n", 9) == 0) {
-    error = "refused: the service already serves 20 clients";
-    return false;
-  }
-  if (sendFailed) {
-    error = "sending failed";
-    return false;
-  }
-  if (!ReceiveExactly(head + 9, kHeaderSize - 9)) {
-    error = "reply header cut off";
-    return false;
-  }
+  if (!ReceiveExactly(head, 9)) return fail(sendFailed ? "sending failed" : "no reply (connection closed or timed out)");
+  if (std::memcmp(head, "SRV ERR\r\n", 9) == 0) return fail("refused: the service already serves 20 clients");
+  if (sendFailed) return fail("sending failed");
+  if (!ReceiveExactly(head + 9, kHeaderSize - 9)) return fail("reply header cut off");
   reply.length = ReadU16(head);
   reply.status = ReadS16(head + header::kStatus);
   reply.magic.assign(reinterpret_cast<const char*>(head + header::kMagic), 4);
-  if (reply.length < kHeaderSize || reply.length > kMessageBufferSize) {
-    error = "reply with an impossible length";
-    return false;
-  }
+  if (reply.length < kHeaderSize || reply.length > kMessageBufferSize) return fail("reply with an impossible length");
   reply.body.assign(reply.length - kHeaderSize, 0);
   if (!reply.body.empty() && !ReceiveExactly(reply.body.data(), reply.body.size())) {
-    error = "reply body cut off";
-    return false;
+    return fail("reply body cut off");
   }
   reply.raw.assign(head, head + kHeaderSize);
   reply.raw.insert(reply.raw.end(), reply.body.begin(), reply.body.end());
+  // A served reply carries "BS!a" and the request's code; an unserved code
+  // comes back as the request itself. Anything else answers another request.
+  const bool ownCode = std::memcmp(head + header::kCode, code.data(), 4) == 0;
+  if (!ownCode || (reply.magic != "BS!a" && reply.raw != request)) return fail("reply does not answer this request");
   return true;
 }
 

@@ -30,8 +30,10 @@ class Connection {
   void Close();
 
   // Sends code + body and waits for the reply. False when the connection
-  // failed, the service refused it ("SRV ERR"), or no reply came in time;
-  // `error` then says which.
+  // failed, the service refused it ("SRV ERR"), no reply came in time, or
+  // the reply does not answer this request (its code or magic is wrong);
+  // `error` then says which, and the connection is closed, so a late reply
+  // can never be taken for a later request's.
   bool Call(const std::string& code, const std::vector<std::uint8_t>& body, Reply& reply, std::string& error);
 
  private:

@@ -70,7 +70,7 @@ bool BuildBody(const std::string& code, const CommandInfo* info, const std::vect
     for (const std::string& field : fields) {
       if (!vesk::client::EncodeField(field, body, error)) return false;
     }
-    return true;
+    return info == nullptr || vesk::client::CheckRequestBody(*info, body, error);
   }
   if (named != fields.size()) {
     error = "give the request fields either all by name (name=value) or all typed (s16:N ...), not mixed";
@@ -97,10 +97,23 @@ void PrintDecoded(const CommandInfo& info, const vesk::client::Reply& reply) {
   }
 }
 
+// Exit codes, so that scripts can tell the outcomes apart.
+constexpr int kExitServed = 0;
+constexpr int kExitFailed = 1;     // served, status -1
+constexpr int kExitUsage = 2;      // nothing sent
+constexpr int kExitNotServed = 3;  // the request came back unchanged
+constexpr int kExitNoReply = 4;
+
+constexpr char kExitCodesHelp[] =
+    "Exit codes: 0 served, 1 served with status -1 (failed), 2 bad command line (nothing sent), "
+    "3 code not served (the request came back unchanged), 4 no reply (no connection, refused, time-out, "
+    "or a reply to another request).";
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Send one command to a VESK service and show the reply."};
+  app.footer(kExitCodesHelp);
   std::string host = "127.0.0.1";
   std::uint16_t port = 22300;
   std::uint32_t timeoutMs = 200000;  // image capture with saving may take 180 s
@@ -123,7 +136,11 @@ int main(int argc, char** argv) {
   app.add_option("fields", fields,
                  "request body fields: by name (magnification=1000), or typed in order: s16:N u16:N s32:N "
                  "u32:N f32:X hex:0A0B str:TEXT");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& failure) {
+    return app.exit(failure) == 0 ? kExitServed : kExitUsage;  // --help gives 0
+  }
 
   if (markdown) {
     std::fputs(vesk::client::CatalogueMarkdown().c_str(), stdout);
@@ -137,14 +154,14 @@ int main(int argc, char** argv) {
     const CommandInfo* info = vesk::client::FindCommandInfo(describe);
     if (info == nullptr) {
       std::fprintf(stderr, "vesk-client: %s is not in the command catalogue (see --list)\n", describe.c_str());
-      return 2;
+      return kExitUsage;
     }
     std::fputs(vesk::client::DescribeCommand(*info).c_str(), stdout);
     return 0;
   }
   if (code.empty()) {
     std::fprintf(stderr, "vesk-client: give a command code (see --list) or --help\n");
-    return 2;
+    return kExitUsage;
   }
 
   const CommandInfo* info = vesk::client::FindCommandInfo(code);
@@ -152,17 +169,17 @@ int main(int argc, char** argv) {
   std::string error;
   if (!BuildBody(code, info, fields, body, error)) {
     std::fprintf(stderr, "vesk-client: %s\n", error.c_str());
-    return 2;
+    return kExitUsage;
   }
   vesk::client::Connection connection;
   if (!connection.Open(host, port, timeoutMs)) {
     std::fprintf(stderr, "vesk-client: cannot connect to %s:%u\n", host.c_str(), port);
-    return 1;
+    return kExitNoReply;
   }
   vesk::client::Reply reply;
   if (!connection.Call(code, body, reply, error)) {
     std::fprintf(stderr, "vesk-client: %s\n", error.c_str());
-    return 1;
+    return kExitNoReply;
   }
   const bool served = reply.magic == "BS!a";
   std::printf("%s status %d length %u magic %s\n", code.c_str(), reply.status, reply.length,
@@ -172,5 +189,6 @@ int main(int argc, char** argv) {
   for (const std::string& shown : shows) {
     if (!ShowField(shown, reply.body)) std::fprintf(stderr, "vesk-client: bad --show '%s'\n", shown.c_str());
   }
-  return 0;
+  if (!served) return kExitNotServed;
+  return reply.status == vesk::kStatusFailed ? kExitFailed : kExitServed;
 }

@@ -14,7 +14,7 @@ int LastSocketError();
 SocketHandle OpenStreamSocket();
 int BindAnyAddress(SocketHandle socket, std::uint16_t port);
 int Listen(SocketHandle socket, int backlog);
-SocketHandle Accept(SocketHandle socket);
+SocketHandle Accept(SocketHandle socket, std::uint32_t* peerIPv4);
 int Recv(SocketHandle socket, void* buffer, int count, int flags);
 int Send(SocketHandle socket, const void* data, int count);
 int CloseSocket(SocketHandle socket);

@@ -42,7 +42,9 @@ struct PlatformApi {
   // Bind to every local address on port (host order); 0 or -1.
   int (*bindAnyAddress)(SocketHandle socket, std::uint16_t port);
   int (*listen)(SocketHandle socket, int backlog);
-  SocketHandle (*accept)(SocketHandle socket);
+  // A connection, and its peer's IPv4 address in host order in *peerIPv4
+  // (0 when unknown; peerIPv4 may be nullptr).
+  SocketHandle (*accept)(SocketHandle socket, std::uint32_t* peerIPv4);
   // As recv/send: bytes moved, 0 when the peer closed, -1 on error.
   int (*recv)(SocketHandle socket, void* buffer, int count, int flags);
   int (*send)(SocketHandle socket, const void* data, int count);

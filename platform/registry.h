@@ -37,9 +37,12 @@ long QueryRegistryValue(RegistryKey key, const char* name, void* data, std::uint
 void CloseRegistryKey(RegistryKey key);
 
 // POSIX: the file that holds the registry; nullptr or "" for an empty
-// registry. False when the file cannot be read or is no registry export.
-// Call at start-up, before anything reads the registry. (Windows: no-op.)
-bool UseRegistryFile(const char* path);
+// registry. False when the file cannot be read, is no regular file, holds
+// more than kMaxRegistryFileBytes or is no registry export; *problem (if
+// given) then says which. Call at start-up, before anything reads the
+// registry. (Windows: no-op.)
+inline constexpr unsigned long kMaxRegistryFileBytes = 1024ul * 1024ul;
+bool UseRegistryFile(const char* path, const char** problem = nullptr);
 
 // The enable flags' reader: the value as a 4-byte little-endian number, or
 // 0 when the key cannot be opened or the value cannot be read. Data shorter

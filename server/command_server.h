@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "server/allow_list.h"
 #include "protocol/message.h"
 
 namespace vesk {
@@ -76,6 +77,10 @@ class CommandServer {
   void SetIdleReclaim(std::uint32_t milliseconds) { idleReclaimMs_ = milliseconds; }
   void SetKeepAlive(std::uint32_t milliseconds) { keepAliveMs_ = milliseconds; }
 
+  // The addresses that may connect (empty: all). Change it only before the
+  // listener starts; the listener reads it without a lock.
+  AllowList& AllowedClients() { return allowedClients_; }
+
   // Number of busy slots, for diagnostics and tests.
   int BusySlotCount();
 
@@ -88,6 +93,7 @@ class CommandServer {
   bool TakeSlot(plat::SocketHandle socket);
   bool ReclaimIdleSlot();
   void RefuseConnection(plat::SocketHandle socket);
+  void TurnAwayStranger(plat::SocketHandle socket, std::uint32_t peer);
   void ConnectionEnded();
 
   std::atomic<std::int32_t> winsockStarted_{0};
@@ -104,6 +110,7 @@ class CommandServer {
   std::atomic<std::uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};
   std::atomic<std::uint32_t> idleReclaimMs_{kDefaultIdleReclaimMs};
   std::atomic<std::uint32_t> keepAliveMs_{kDefaultKeepAliveMs};
+  AllowList allowedClients_;
 };
 
 // The one server of the service process. Built on first use and never

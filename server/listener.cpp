@@ -183,7 +183,8 @@ bool CommandServer::PauseUnlessStopping(std::uint32_t milliseconds) {
 void CommandServer::AcceptLoop() {
   const plat::PlatformApi& os = plat::Platform();
   while (!stopping_.load()) {
-    plat::SocketHandle accepted = os.accept(listenSocket_.load());
+    std::uint32_t peer = 0;
+    plat::SocketHandle accepted = os.accept(listenSocket_.load(), &peer);
     if (stopping_.load()) {
       if (accepted != plat::kInvalidSocket) os.closeSocket(accepted);
       break;
@@ -191,6 +192,12 @@ void CommandServer::AcceptLoop() {
     if (accepted == plat::kInvalidSocket) {
       ReportBoth("error at temp accept():%s\n", LastSocketErrorText());
       os.sleepMs(kAcceptRetryPauseMs);
+      continue;
+    }
+    // Checked before a slot is looked at, so a stranger can neither take
+    // one nor make another client be refused.
+    if (!allowedClients_.Allows(peer)) {
+      TurnAwayStranger(accepted, peer);
       continue;
     }
     AssignConnection(accepted);
@@ -287,6 +294,12 @@ void CommandServer::RefuseConnection(plat::SocketHandle accepted) {
     ReportBoth("error at closesocket():%s\n", LastSocketErrorText());
   }
   ReportBoth("refused.\n");
+}
+
+void CommandServer::TurnAwayStranger(plat::SocketHandle accepted, std::uint32_t peer) {
+  plat::Platform().closeSocket(accepted);
+  ReportBoth("not allowed: %u.%u.%u.%u is not on the allow-list, closed.\n", peer >> 24, (peer >> 16) & 0xFFu,
+             (peer >> 8) & 0xFFu, peer & 0xFFu);
 }
 
 void CommandServer::ConnectionEnded() { connections_.Done(); }

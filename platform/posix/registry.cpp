@@ -2,10 +2,14 @@
 // time a key is opened. Text is handled as UTF-8 (files saved as UTF-16 with
 // a byte-order mark, as the registry editor writes them, are converted), so
 // a string value reads back as its UTF-8 bytes and a NUL.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -36,6 +40,7 @@ using ValueMap = std::map<std::string, RegistryValue>;  // by lower-cased name
 
 struct ParsedRegistry {
   bool valid = false;
+  const char* problem = "is not a registry export file";
   std::map<std::string, ValueMap> keys;  // by lower-cased full path
 };
 
@@ -279,10 +284,35 @@ ParsedRegistry Parse(const std::string& raw) {
   return registry;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+// The file's bytes, or a reason for refusing it. Only a regular file of at
+// most kMaxRegistryFileBytes is read, so a device (/dev/zero) or a huge file
+// cannot exhaust the memory; the size is checked again while reading, in
+// case the file grows.
+const char* ReadWholeFile(const std::string& path, std::string* raw) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block the open
+  if (fd < 0) return "cannot be read";
+  struct stat info {};
+  const char* problem = nullptr;
+  if (::fstat(fd, &info) != 0) {
+    problem = "cannot be read";
+  } else if (!S_ISREG(info.st_mode)) {
+    problem = "is not a regular file";
+  } else if (static_cast<unsigned long long>(info.st_size) > kMaxRegistryFileBytes) {
+    problem = "is larger than 1 MB";
+  }
+  std::size_t filled = 0;
+  if (problem == nullptr) raw->resize(kMaxRegistryFileBytes + 1);
+  while (problem == nullptr && filled < raw->size()) {
+    const ssize_t n = ::read(fd, raw->data() + filled, raw->size() - filled);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) problem = "cannot be read";
+    if (n > 0) filled += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (problem == nullptr && filled > kMaxRegistryFileBytes) problem = "is larger than 1 MB";
+  raw->resize(problem == nullptr ? filled : 0);
+  return problem;
 }
 
 ParsedRegistry LoadRegistry() {
@@ -291,9 +321,14 @@ ParsedRegistry LoadRegistry() {
     std::lock_guard<std::mutex> guard(pathMutex);
     path = registryPath;
   }
-  if (path.empty()) return ParsedRegistry{true, {}};
-  std::optional<std::string> raw = ReadWholeFile(path);
-  return raw ? Parse(*raw) : ParsedRegistry{};
+  if (path.empty()) return ParsedRegistry{true, nullptr, {}};
+  std::string raw;
+  if (const char* problem = ReadWholeFile(path, &raw); problem != nullptr) {
+    ParsedRegistry refused;
+    refused.problem = problem;
+    return refused;
+  }
+  return Parse(raw);
 }
 
 }  // namespace
@@ -302,12 +337,14 @@ struct RegistryKeyObject {
   ValueMap values;
 };
 
-bool UseRegistryFile(const char* path) {
+bool UseRegistryFile(const char* path, const char** problem) {
   {
     std::lock_guard<std::mutex> guard(pathMutex);
     registryPath = path != nullptr ? path : "";
   }
-  return LoadRegistry().valid;
+  const ParsedRegistry registry = LoadRegistry();
+  if (problem != nullptr) *problem = registry.valid ? nullptr : registry.problem;
+  return registry.valid;
 }
 
 long OpenLocalMachineKey(const char* path, RegistryKey* key) {

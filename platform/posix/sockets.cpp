@@ -97,10 +97,15 @@ int Listen(SocketHandle socket, int backlog) {
   return ::listen(static_cast<int>(socket), backlog) == 0 ? 0 : Fail();
 }
 
-SocketHandle Accept(SocketHandle socket) {
+SocketHandle Accept(SocketHandle socket, std::uint32_t* peerIPv4) {
   for (;;) {
-    int fd = ::accept4(static_cast<int>(socket), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) return fd;
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    int fd = ::accept4(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      if (peerIPv4 != nullptr) *peerIPv4 = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
+      return fd;
+    }
     if (errno == EINTR) continue;
     Fail();
     return kInvalidSocket;

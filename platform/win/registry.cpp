@@ -30,6 +30,6 @@ void CloseRegistryKey(RegistryKey key) {
   if (key != nullptr) ::RegCloseKey(reinterpret_cast<HKEY>(key));
 }
 
-bool UseRegistryFile(const char*) { return true; }  // the registry is the registry
+bool UseRegistryFile(const char*, const char**) { return true; }  // the registry is the registry
 
 }  // namespace plat

@@ -121,14 +121,17 @@ int Listen(SocketHandle socket, int backlog) {
   return ::listen(Native(socket), backlog) == SOCKET_ERROR ? Fail() : 0;
 }
 
-SocketHandle Accept(SocketHandle socket) {
+SocketHandle Accept(SocketHandle socket, std::uint32_t* peerIPv4) {
   const SOCKET listening = Native(socket);
   for (;;) {
     const int ready = WaitReadable(listening, 0);
     if (ready < 0) return kInvalidSocket;
     if (ready == 0) continue;
-    const SOCKET accepted = ::accept(listening, nullptr, nullptr);
+    sockaddr_in peer{};
+    int size = sizeof peer;
+    const SOCKET accepted = ::accept(listening, reinterpret_cast<sockaddr*>(&peer), &size);
     if (accepted == INVALID_SOCKET) return kInvalidSocket;
+    if (peerIPv4 != nullptr) *peerIPv4 = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
     ::SetHandleInformation(reinterpret_cast<HANDLE>(accepted), HANDLE_FLAG_INHERIT, 0);
     return static_cast<SocketHandle>(accepted);
   }

@@ -29,6 +29,11 @@ std::string VeskExecutable() {
   return path != nullptr ? path : "";
 }
 
+std::string ClientExecutable() {
+  const char* path = std::getenv("VESK_CLIENT_EXECUTABLE");
+  return path != nullptr ? path : "";
+}
+
 std::string ConfigFile(const std::string& name) { return std::string(VESK_CONFIG_DIR) + "/" + name; }
 
 int FreePort() {
@@ -48,8 +53,10 @@ bool PortAccepts(int port) {
   return true;
 }
 
-ServiceProcess::ServiceProcess(std::vector<std::string> arguments, std::string runtimeDir)
-    : arguments_(std::move(arguments)), runtimeDir_(std::move(runtimeDir)) {}
+ServiceProcess::ServiceProcess(std::vector<std::string> arguments, std::string runtimeDir, std::string program)
+    : arguments_(std::move(arguments)),
+      program_(program.empty() ? VeskExecutable() : std::move(program)),
+      runtimeDir_(std::move(runtimeDir)) {}
 
 ServiceProcess::~ServiceProcess() {
   if (pid_ > 0 && !ended_) {
@@ -75,8 +82,7 @@ bool ServiceProcess::Start() {
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  std::string program = VeskExecutable();
-  std::vector<char*> argv{program.data()};
+  std::vector<char*> argv{program_.data()};
   for (std::string& argument : arguments_) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
@@ -98,7 +104,7 @@ bool ServiceProcess::Start() {
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  const int spawned = ::posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  const int spawned = ::posix_spawn(&pid_, program_.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   ::close(errorPipe[1]);

@@ -13,8 +13,10 @@
 
 namespace vesk::testing {
 
-// The executable under test ($VESK_EXECUTABLE).
+// The executable under test ($VESK_EXECUTABLE), and the command-line client
+// ($VESK_CLIENT_EXECUTABLE).
 std::string VeskExecutable();
+std::string ClientExecutable();
 // A file of the shipped configuration, e.g. ConfigFile("vesk-both.reg").
 std::string ConfigFile(const std::string& name);
 // A loopback port that was free a moment ago.
@@ -24,8 +26,9 @@ bool PortAccepts(int port);
 
 class ServiceProcess {
  public:
-  // runtimeDir holds the instance lock (VESK_RUNTIME_DIR).
-  ServiceProcess(std::vector<std::string> arguments, std::string runtimeDir);
+  // runtimeDir holds the instance lock (VESK_RUNTIME_DIR). program: vesk
+  // unless given.
+  ServiceProcess(std::vector<std::string> arguments, std::string runtimeDir, std::string program = "");
   ~ServiceProcess();  // kills a process still running
   ServiceProcess(const ServiceProcess&) = delete;
   ServiceProcess& operator=(const ServiceProcess&) = delete;
@@ -45,6 +48,7 @@ class ServiceProcess {
   bool WaitForText(const std::string* stream, const std::string& text, std::uint32_t timeoutMs, int times);
 
   std::vector<std::string> arguments_;
+  std::string program_;
   std::string runtimeDir_;
   pid_t pid_ = -1;
   std::optional<int> exitCode_;

@@ -226,5 +226,54 @@ TEST_F(ServiceTest, UnreadableRegistryFileIsAnError) {
   EXPECT_NE(service->StandardError().find("is not a registry export file"), std::string::npos);
 }
 
+TEST_F(ServiceTest, UnusableStartUpSettingsEndWithOneLineAndCodeTwo) {
+  const std::string badValue = directory.Write(
+      "allow.reg", "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZELK\\Vesk\\Settings]\n"
+                   "\"EnableVesk\"=dword:00000001\n\"AllowedClients\"=\"10.1.0.0/16; 10.2.0.0/40\"\n");
+  const struct {
+    std::string registry;
+    std::vector<std::string> extra;
+    const char* line;
+  } cases[] = {
+      {"/dev/zero", {}, "vesk: registry file '/dev/zero' is not a regular file\n"},
+      {ConfigFile("vesk-both.reg"), {"--allow", "10.1.0.0/16", "--allow", "10.1.0.0.1"}, "vesk: --allow 10.1.0.0.1: not"},
+      {badValue, {}, "error in AllowedClients: '10.2.0.0/40' is not"},
+  };
+  for (const auto& c : cases) {
+    auto service = Launch(c.registry, c.extra);
+    EXPECT_EQ(service->WaitForExit(kWatchdogMs), 2) << c.line;
+    EXPECT_EQ(service->StandardError().find(c.line), 0u) << service->StandardError();
+    EXPECT_FALSE(PortAccepts(port));
+  }
+}
+
+// vesk-client's exit codes against the service: what a script can tell apart.
+TEST_F(ServiceTest, ClientExitCodesTellTheOutcomes) {
+  ASSERT_FALSE(ClientExecutable().empty()) << "VESK_CLIENT_EXECUTABLE is not set";
+  auto service = Serving(ConfigFile("vesk-both.reg"), {"--pin", "GetVacuumStatus=1"});
+  const int served = port;
+  const struct {
+    std::vector<std::string> arguments;
+    int exitCode;
+    const char* error;  // start of the error output
+  } cases[] = {
+      {{"FXSR"}, 0, ""},
+      {{"FEBS", "highVoltage=1"}, 1, ""},  // no vacuum
+      {{"FVAS"}, 2, "vesk-client: FVAS: missing acceleratingVoltage"},
+      {{"FXSR", "s16:1"}, 2, "vesk-client: FXSR: 2 surplus body bytes"},
+      {{"ZZZZ"}, 3, ""},
+      {{"--port", std::to_string(FreePort()), "FXSR"}, 4, "vesk-client: cannot connect"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = {"--port", std::to_string(served)};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    if (c.arguments[0] == "--port") arguments = c.arguments;
+    ServiceProcess client(arguments, directory.path(), ClientExecutable());
+    ASSERT_TRUE(client.Start());
+    EXPECT_EQ(client.WaitForExit(kWatchdogMs), c.exitCode) << c.arguments[0] << " " << client.StandardError();
+    EXPECT_EQ(client.StandardError().rfind(c.error, 0), 0u) << client.StandardError();
+  }
+}
+
 }  // namespace
 }  // namespace vesk::testing

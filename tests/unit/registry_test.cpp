@@ -175,6 +175,26 @@ TEST_F(RegistryTest, FilesThatAreNoRegistryExportAreRejected) {
   EXPECT_EQ(plat::ReadEnableFlag(kVeskKey, "EnableVesk"), 0);
 }
 
+TEST_F(RegistryTest, DevicesAndOversizedFilesAreRefusedWithAReason) {
+  std::string large = std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZELK\\Vesk\\Settings]\n\"EnableVesk\"=dword:1\n";
+  large.resize(plat::kMaxRegistryFileBytes + 1, ';');
+  const struct {
+    std::string path;
+    const char* problem;
+  } cases[] = {
+      {"/dev/zero", "is not a regular file"},
+      {directory.path(), "is not a regular file"},
+      {directory.Write("large.reg", large), "is larger than 1 MB"},
+  };
+  for (const auto& c : cases) {
+    const char* problem = nullptr;
+    EXPECT_FALSE(plat::UseRegistryFile(c.path.c_str(), &problem)) << c.path;
+    EXPECT_STREQ(problem, c.problem) << c.path;
+  }
+  large.resize(plat::kMaxRegistryFileBytes);
+  EXPECT_EQ(ReadWith(large), 1);  // exactly the limit is still read
+}
+
 TEST_F(RegistryTest, KeysOpenLikeRegistryKeys) {
   ReadWith(std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ZELK\\Vesk\\Settings]\n\"Text\"=\"hello\"\n");
   plat::RegistryKey key = nullptr;
