@@ -114,7 +114,7 @@ bool ApplySimulatorOptions(const SimulatorOptions& options, std::shared_ptr<cons
   Overrides overrides;
   if (!BuildOverrides(options, overrides, error)) return false;
   const InstrumentSetup setup{options.instrumentType, options.timeScale, options.seed, options.imageFolder,
-                              options.settingsFile};
+                              options.settingsFile, options.placeholderCaptures};
   auto instrument = std::make_unique<SimulatedInstrument>(setup);
   instrument->overrides() = overrides;
   const bool ownClock = clock != nullptr;
