@@ -157,7 +157,9 @@ std::string FormatValue(const Field& field, std::span<const std::uint8_t> bytes)
       const void* nul = std::memchr(p, 0, bytes.size());
       const std::size_t length =
           nul != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p) : bytes.size();
-      return "\"" + std::string(reinterpret_cast<const char*>(p), length) + "\"";
+      std::string quoted = "\"";
+      quoted.append(reinterpret_cast<const char*>(p), length).append("\"");
+      return quoted;
     }
   }
   return "?";
@@ -250,7 +252,8 @@ std::string DecodeField(const Field& field, std::span<const std::uint8_t> body) 
   if (width == 0 || field.offset + width > body.size()) {
     return std::string(field.name) + ": beyond the " + std::to_string(body.size()) + "-byte body";
   }
-  std::string line = std::string(field.name) + " = " + FormatValue(field, body.subspan(field.offset, width));
+  std::string line = std::string(field.name) + " = ";
+  line += FormatValue(field, body.subspan(field.offset, width));
   if (field.unit[0] != '\0') line += std::string(" ") + field.unit;
   return line;
 }

@@ -259,7 +259,9 @@ std::string CatalogueMarkdown() {
   std::string text = kMarkdownIntro;
   std::vector<Row> index;
   for (const CommandInfo& command : CommandCatalogue()) {
-    index.push_back({"[" + std::string(command.code) + "](#" + Lower(command.code) + ")", TableName(command.table),
+    std::string link = "[";
+    link.append(command.code).append("](#").append(Lower(command.code)).append(")");
+    index.push_back({std::move(link), TableName(command.table),
                      command.summary, RequestSizeText(command), ReplySizeText(command)});
   }
   // The index's code column is a link, not a name: no backquotes.

@@ -21,7 +21,6 @@ constexpr std::array<std::int32_t, 55> MakeVoltageSteps() {
 }
 
 constexpr std::size_t kHighVoltageReplySize = 54;
-constexpr std::uint16_t kHighVoltageReplyLength = 16 + kHighVoltageReplySize;
 constexpr std::int16_t kVacuumReady = 4;
 
 using HighVoltageReply = ReplyRecord<kHighVoltageReplySize>;

@@ -115,7 +115,7 @@ bool ApplySimulatorOptions(const SimulatorOptions& options, std::shared_ptr<cons
   Overrides overrides;
   if (!BuildOverrides(options, overrides, error)) return false;
   const InstrumentSetup setup{options.instrumentType, options.timeScale, options.seed, options.imageFolder,
-                              options.settingsFile};
+                              options.settingsFile, options.placeholderCaptures};
   // Temporaries of captures cut short by a kill are of no use to anyone.
   plat::RemoveLeftoverParts(options.imageFolder.string().c_str());
   auto instrument = std::make_unique<SimulatedInstrument>(setup);

@@ -25,6 +25,7 @@ struct InstrumentSetup {
   std::uint64_t seed = 1;
   std::filesystem::path imageFolder = "sim-images";
   std::filesystem::path settingsFile = "seminfo.ini";
+  bool placeholderCaptures = false;
 };
 
 // Where this specimen's best settings lie; chosen by the seed.

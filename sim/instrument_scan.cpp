@@ -199,8 +199,9 @@ void SimulatedInstrument::CompleteCapture() {
     ++frames_;
     scene = SceneNow(job.dwell);
   }
-  GreyImage image = RenderScene(scene);
-  if (SameLetters(job.include, "ON")) image = WithDataBar(image, scene);
+  GreyImage image;
+  if (!setup_.placeholderCaptures) image = RenderScene(scene);
+  if (!setup_.placeholderCaptures && SameLetters(job.include, "ON")) image = WithDataBar(image, scene);
   CaptureRecord record;
   record.number = ++captures_;
   record.requestedPath = job.path;
@@ -209,7 +210,8 @@ void SimulatedInstrument::CompleteCapture() {
   record.height = image.height;
   if (const std::optional<std::filesystem::path> relative = MapControlPcPath(job.path)) {
     record.file = setup_.imageFolder / *relative;
-    const auto bytes = Encode(image, record.format, Describe(scene));
+    const auto bytes = setup_.placeholderCaptures ? std::optional(std::vector<std::uint8_t>{'V', 'E', 'S', 'K'})
+                                                  : Encode(image, record.format, Describe(scene));
     record.written = bytes && WriteConfined(setup_.imageFolder, *relative, *bytes);
   }
   lastCapture_ = std::move(record);

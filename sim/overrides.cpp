@@ -86,7 +86,9 @@ bool Overrides::Pin(std::string_view entry, std::string* error) {
   }
   const std::optional<std::int32_t> value = ParseValue(Trim(entry.substr(equals + 1)));
   if (!value) {
-    Report(error, "\"" + std::string(Trim(entry.substr(equals + 1))) + "\" is not a 32-bit integer");
+    std::string text = "\"";
+    text.append(Trim(entry.substr(equals + 1))).append("\" is not a 32-bit integer");
+    Report(error, std::move(text));
     return false;
   }
   forced_[static_cast<std::size_t>(*op)] = *value;

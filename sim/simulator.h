@@ -58,6 +58,9 @@ struct SimulatorOptions {
   // The private-profile file whose section FENKOR holds the save settings
   // (the same file the service writes).
   std::filesystem::path settingsFile = "seminfo.ini";
+  // Captures are not rendered or encoded: a few placeholder bytes are saved
+  // where the image would go (fuzzing, where only the path matters).
+  bool placeholderCaptures = false;
 };
 
 // Resets the instrument to its power-on state under these options. False,

@@ -255,10 +255,17 @@ void DrawText(GreyImage& image, int x, int y, std::string_view text) {
   }
 }
 
+// Digits in threes from the right, "12,345"; built front to back (no
+// insertions, which GCC 12 at -O3 flags falsely with -Wrestrict).
 std::string Grouped(std::int64_t value) {
-  std::string digits = std::to_string(value);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
-  return digits;
+  const std::string digits = std::to_string(value);
+  const std::size_t sign = digits[0] == '-' ? 1 : 0;
+  std::string grouped = digits.substr(0, sign);
+  for (std::size_t i = sign; i < digits.size(); ++i) {
+    if (i > sign && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
 }
 
 std::string Tenths(std::int64_t tenths) {

@@ -32,7 +32,7 @@ inline std::string ActionsTaken() {
     const std::string name = SemOpName(call.op);
     if (name.starts_with("Get")) continue;
     text += (text.empty() ? "" : " ") + name + "(";
-    for (std::size_t i = 0; i < call.args.size(); ++i) text += (i ? "," : "") + std::to_string(call.args[i]);
+    for (std::size_t i = 0; i < call.args.size(); ++i) text.append(i ? "," : "").append(std::to_string(call.args[i]));
     text += ")";
   }
   return text;

@@ -21,7 +21,7 @@ TEST_F(LensesTest, AbsoluteLensBoundsAreInclusive) {
     for (int value : {0, c.maximum, c.maximum + 1, 65535}) {
       const RequestBuffer reply = RunScripted(c.code, {}, {static_cast<std::int16_t>(value)});
       const bool inBounds = value <= c.maximum;
-      const std::string set = SemOpName(c.setter) + ("(" + std::to_string(value) + ")");
+      const std::string set = std::string(SemOpName(c.setter)) + "(" + std::to_string(value) + ")";
       EXPECT_EQ(ActionsTaken(), inBounds ? set : "") << c.code << " " << value;
       EXPECT_EQ(reply.status(), inBounds ? c.replySize : -1) << c.code << " " << value;
       EXPECT_EQ(reply.length(), 16 + c.replySize);
@@ -73,7 +73,7 @@ TEST_F(LensesTest, RelativeChangesPassTheAmountUnchanged) {
                         {"ESXD", SemOp::SetStigXFineRel, 8}, {"ESYD", SemOp::SetStigYFineRel, 8}}) {
     for (auto [amount, result] : {std::pair<std::int16_t, int>{0, 1}, {-32768, 1}, {7, 0}}) {
       const RequestBuffer reply = RunScripted(c.code, {{c.setter, result}}, {amount});
-      EXPECT_EQ(ActionsTaken(), SemOpName(c.setter) + ("(" + std::to_string(amount) + ")"));
+      EXPECT_EQ(ActionsTaken(), std::string(SemOpName(c.setter)) + "(" + std::to_string(amount) + ")");
       EXPECT_EQ(reply.status(), result == 1 ? c.replySize : -1) << c.code;
       EXPECT_EQ(reply.length(), 16 + c.replySize);
     }
