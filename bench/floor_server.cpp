@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (;;) {
-    const plat::SocketHandle accepted = os.accept(listening);
+    const plat::SocketHandle accepted = os.accept(listening, nullptr);
     if (accepted == plat::kInvalidSocket) {
       os.sleepMs(50);
       continue;

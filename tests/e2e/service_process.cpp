@@ -31,7 +31,7 @@ std::string VeskExecutable() {
 
 std::string ClientExecutable() {
   const char* path = std::getenv("VESK_CLIENT_EXECUTABLE");
-  return path != nullptr ? path : "";
+  return path != nullptr ? path : VESK_CLIENT_BUILT;
 }
 
 std::string ConfigFile(const std::string& name) { return std::string(VESK_CONFIG_DIR) + "/" + name; }
