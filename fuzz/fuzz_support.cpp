@@ -40,8 +40,16 @@ const WaitClock kFakeWaitClock{FakeTickCount, FakeSleep};
 const Sandbox& TheSandbox() {
   static const Sandbox sandbox = [] {
     Sandbox made;
-    std::random_device random;
-    made.root = fs::temp_directory_path() / ("vesk-fuzz-" + std::to_string(random()));
+    // libFuzzer ends without running exit handlers, so a run that names its
+    // sandbox (scripts/fuzz.sh) removes it itself; otherwise a fresh one.
+    if (const char* named = std::getenv("VESK_FUZZ_SANDBOX"); named != nullptr && named[0] != '\0') {
+      made.root = named;
+    } else {
+      std::random_device random;
+      made.root = fs::temp_directory_path() / ("vesk-fuzz-" + std::to_string(random()));
+    }
+    std::error_code stale;
+    fs::remove_all(made.root, stale);
     made.middle = made.root / "m";
     made.images = made.middle / "images";
     made.settings = made.middle / "seminfo.ini";

@@ -21,7 +21,9 @@ for target in $targets; do
   # One request buffer, or a stream of several requests.
   max_len=4096
   [ "$target" = dispatch ] && max_len=1026
+  VESK_FUZZ_SANDBOX="$PWD/$out/sandbox-$target" \
   "$out/fuzz/vesk_fuzz_$target" -max_total_time="$seconds" -len_control=0 -max_len="$max_len" \
     -dict="$out/commands.dict" -artifact_prefix="$out/" -print_final_stats=1 \
     "$out/corpus/$target" "$out/seeds"
+  rm -rf "$out/sandbox-$target"
 done
