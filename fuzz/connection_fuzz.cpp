@@ -37,6 +37,7 @@ int FakeSend(plat::SocketHandle, const void* data, int count) {
 }
 int Done(plat::SocketHandle) { return 0; }
 int SetTime(plat::SocketHandle, std::uint32_t) { return 0; }
+int AlwaysReadsReplies(plat::SocketHandle) { return 1; }  // every reply is taken at once
 void Quiet(const char*) {}
 
 const plat::PlatformApi& FakePlatform() {
@@ -48,6 +49,8 @@ const plat::PlatformApi& FakePlatform() {
     made.shutdownSocket = Done;
     made.setSendTimeout = SetTime;
     made.setReceiveTimeout = SetTime;
+    made.setKeepAlive = SetTime;
+    made.canSendNow = AlwaysReadsReplies;
     made.writeStandardOutput = Quiet;
     made.writeStandardError = Quiet;
     made.debugOutput = Quiet;
