@@ -85,6 +85,9 @@ bool CapturedOutput::WaitForStandardError(const std::string& text, std::uint32_t
 bool CapturedOutput::WaitForStandardOutput(const std::string& text, std::uint32_t timeoutMs, int times) const {
   return WaitFor(standardOutput, text, timeoutMs, times);
 }
+bool CapturedOutput::WaitForDebugger(const std::string& text, std::uint32_t timeoutMs, int times) const {
+  return WaitFor(debugger, text, timeoutMs, times);
+}
 
 TestClient::~TestClient() { Close(); }
 

@@ -24,6 +24,8 @@ class CapturedOutput {
   // Waits until the stream holds `text` at least `times` times.
   bool WaitForStandardError(const std::string& text, std::uint32_t timeoutMs, int times = 1) const;
   bool WaitForStandardOutput(const std::string& text, std::uint32_t timeoutMs, int times = 1) const;
+  // The debugger output comes after the standard stream's copy of a line.
+  bool WaitForDebugger(const std::string& text, std::uint32_t timeoutMs, int times = 1) const;
 
  private:
   plat::PlatformApi api_;
