@@ -9,15 +9,17 @@ namespace {
 
 enum class Arrival { kWhole, kEnded, kTooSlow };
 
-// The receiving side of one connection. Between requests a receive waits
-// for ever; once a request's first byte is in, every wait is cut to what is
-// left of the request time-out.
+// The receiving side of one connection. The socket carries the request
+// time-out for good: between requests a receive that times out is simply
+// made again; once a request's first byte is in, the wait is cut to what is
+// left of the time-out, which costs a system call only when some of it has
+// gone (a request that arrives in one piece needs none).
 struct Receiver {
   ClientSlot& slot;
   plat::SocketHandle socket;
   std::uint32_t timeoutMs;       // 0: no limit
   bool started = false;          // a byte of the current request has arrived
-  bool limited = false;          // the socket carries a receive time-out
+  bool shortened = false;        // the socket's time-out is below timeoutMs
   std::uint32_t firstByteTick = 0;
 };
 
@@ -36,14 +38,16 @@ Arrival ReceiveExactly(Receiver& receiver, std::uint8_t* buffer, std::uint32_t c
     if (receiver.started && receiver.timeoutMs != 0) {
       const std::uint32_t elapsed = os.tickCount() - receiver.firstByteTick;
       if (elapsed >= receiver.timeoutMs) return Arrival::kTooSlow;
-      os.setReceiveTimeout(receiver.socket, receiver.timeoutMs - elapsed);
-      receiver.limited = true;
+      if (elapsed > 0) {
+        os.setReceiveTimeout(receiver.socket, receiver.timeoutMs - elapsed);
+        receiver.shortened = true;
+      }
     }
     const int n = os.recv(receiver.socket, buffer + received, static_cast<int>(count - received), 0);
     if (n <= 0) {
-      const bool timedOut =
-          n < 0 && receiver.limited && (IsReceiveTimeout(os.lastSocketError()) || TimedOut(receiver));
-      return timedOut ? Arrival::kTooSlow : Arrival::kEnded;
+      const bool timedOut = n < 0 && receiver.timeoutMs != 0 && IsReceiveTimeout(os.lastSocketError());
+      if (timedOut && !receiver.started) continue;  // an idle connection: wait on
+      return timedOut || (n < 0 && receiver.started && TimedOut(receiver)) ? Arrival::kTooSlow : Arrival::kEnded;
     }
     if (!receiver.started) {
       receiver.started = true;
@@ -57,8 +61,8 @@ Arrival ReceiveExactly(Receiver& receiver, std::uint8_t* buffer, std::uint32_t c
 
 // Back to waiting for the next request without limit.
 void EndRequest(Receiver& receiver) {
-  if (receiver.limited) plat::Platform().setReceiveTimeout(receiver.socket, 0);
-  receiver.limited = false;
+  if (receiver.shortened) plat::Platform().setReceiveTimeout(receiver.socket, receiver.timeoutMs);
+  receiver.shortened = false;
   receiver.started = false;
   receiver.slot.idleSinceTick.store(plat::Platform().tickCount());
   receiver.slot.requestUnderWay.store(false);
@@ -103,6 +107,7 @@ void ServeConnection(ClientSlot& slot) {
   slot.header = slot.messageBuffer;
   slot.body = slot.messageBuffer + kHeaderSize;
   Receiver receiver{slot, socket, slot.server->requestTimeoutMs_.load()};
+  if (receiver.timeoutMs != 0) plat::Platform().setReceiveTimeout(socket, receiver.timeoutMs);
 
   while (ReceiveRequest(receiver)) {
     // A client whose earlier replies still fill its socket would make the
