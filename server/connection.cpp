@@ -90,6 +90,13 @@ bool ReceiveRequest(Receiver& receiver) {
   return arrival == Arrival::kWhole;
 }
 
+// How many bytes of replies may go out between two checks that the client
+// reads them. Well under what any TCP stack queues for a socket that reports
+// itself writable, so the replies sent between checks never make a send
+// wait; and a client that stopped reading is still caught long before its
+// buffers fill. Checking every request would cost a system call each.
+constexpr std::uint32_t kRepliesBetweenReadChecks = 2048;
+
 }  // namespace
 
 int SendAll(plat::SocketHandle socket, const std::uint8_t* data, int count) {
@@ -109,12 +116,16 @@ void ServeConnection(ClientSlot& slot) {
   Receiver receiver{slot, socket, slot.server->requestTimeoutMs_.load()};
   if (receiver.timeoutMs != 0) plat::Platform().setReceiveTimeout(socket, receiver.timeoutMs);
 
+  std::uint32_t sentSinceReadCheck = 0;
   while (ReceiveRequest(receiver)) {
     // A client whose earlier replies still fill its socket would make the
     // next send wait while holding DispatchLock: close it first.
-    if (plat::Platform().canSendNow(socket) != 1) {
-      ReportBoth("%d replies not read, closed.\n", slot.index);
-      break;
+    if (sentSinceReadCheck >= kRepliesBetweenReadChecks) {
+      if (plat::Platform().canSendNow(socket) != 1) {
+        ReportBoth("%d replies not read, closed.\n", slot.index);
+        break;
+      }
+      sentSinceReadCheck = 0;
     }
     DispatchLock().Enter();
     DispatchCommand(slot.header, slot.body);
@@ -124,6 +135,7 @@ void ServeConnection(ClientSlot& slot) {
     const bool sent = SendAll(socket, slot.messageBuffer, replyLength) == 1;
     DispatchLock().Leave();
     if (!sent) break;
+    sentSinceReadCheck += static_cast<std::uint32_t>(replyLength);
     EndRequest(receiver);
   }
 
