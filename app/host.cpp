@@ -70,6 +70,9 @@ int RunHost(const HostOptions& options) {
       break;
   }
 
+  if (options.prepareSoleInstance != nullptr) {
+    if (const int code = options.prepareSoleInstance(options.prepareContext); code != 0) return code;
+  }
   if (options.services == nullptr && !AddRegistryAllowList(TheCommandServer().AllowedClients())) return 2;
 
   const plat::WindowHandle window = CreateHostWindow(options);

@@ -16,6 +16,12 @@ struct HostOptions {
   // nullptr: the window drives the one CommandServer.
   const HostServices* services = nullptr;
   const char* instanceName = kInstanceName;
+  // Run once this process is the one instance, before the window exists:
+  // work that would disturb a running instance (removing the temporaries
+  // of its writes under way) waits until then. A non-zero result ends the
+  // start with that exit code.
+  int (*prepareSoleInstance)(const void* context) = nullptr;
+  const void* prepareContext = nullptr;
 };
 
 // Runs the service until its window is destroyed; the exit code (0, also

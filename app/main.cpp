@@ -37,7 +37,6 @@ int Configure(const ServiceOptions& options) {
     return 2;
   }
   if (!options.settingsFile.empty()) plat::SetImageSaveSettingsPath(options.settingsFile.c_str());
-  plat::RemoveProfileLeftovers(plat::ImageSaveSettingsPath());
   CommandServer& server = TheCommandServer();
   if (options.replySendTimeoutMs) server.SetReplySendTimeout(*options.replySendTimeoutMs);
   if (options.requestTimeoutMs) server.SetRequestTimeout(*options.requestTimeoutMs);
@@ -49,6 +48,15 @@ int Configure(const ServiceOptions& options) {
       return 2;
     }
   }
+  return 0;
+}
+
+// Once no other instance runs: the instrument starts, and with it the
+// removal of temporaries left by writes that a kill cut short, which in a
+// second instance would pull them from under the first one's writes.
+int PrepareInstrument(const void* context) {
+  const auto& options = *static_cast<const ServiceOptions*>(context);
+  plat::RemoveProfileLeftovers(plat::ImageSaveSettingsPath());
   return ApplySimulatorOptions(options.simulator);
 }
 
@@ -64,6 +72,8 @@ int RunService(const ServiceOptions& options) {
     AttachManagerWindow(standIn.Window());
     host::HostOptions hostOptions;
     hostOptions.port = options.port;
+    hostOptions.prepareSoleInstance = PrepareInstrument;
+    hostOptions.prepareContext = &options;
     exitCode = host::RunHost(hostOptions);
   }
   plat::StopWatchingStopRequests();

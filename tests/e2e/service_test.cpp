@@ -4,6 +4,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -99,13 +101,20 @@ TEST_F(ServiceTest, BadSimulatorOptionEndsWithAnError) {
   EXPECT_EQ(service->WaitForExit(kWatchdogMs), 2);
 }
 
+// The second instance also leaves alone the temporaries of the first one's
+// writes under way.
 TEST_F(ServiceTest, SecondInstanceEndsAtOnceAndTheFirstKeepsServing) {
-  auto first = Serving(ConfigFile("vesk-both.reg"));
+  const std::vector<std::string> images = {"--image-folder", directory.File("images")};
+  auto first = Serving(ConfigFile("vesk-both.reg"), images);
   const int firstPort = port;
-  auto second = Launch(ConfigFile("vesk-both.reg"));  // same lock directory, another port
+  const std::string writesUnderWay[] = {directory.File("seminfo.ini.Ab12Cd"), directory.File("images/a.bmp.vesk-part")};
+  std::filesystem::create_directories(directory.File("images"));
+  for (const std::string& file : writesUnderWay) std::ofstream(file) << "half";
+  auto second = Launch(ConfigFile("vesk-both.reg"), images);  // same lock directory, another port
   EXPECT_EQ(second->WaitForExit(kWatchdogMs), 0);
   EXPECT_NE(second->StandardError().find("another instance is already running"), std::string::npos);
   EXPECT_FALSE(PortAccepts(port));
+  for (const std::string& file : writesUnderWay) EXPECT_TRUE(std::filesystem::exists(file)) << file;
   ExpectFxsrServed(firstPort);
   first->Signal(SIGTERM);
   EXPECT_EQ(first->WaitForExit(kWatchdogMs), 0);
