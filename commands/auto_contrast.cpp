@@ -2,7 +2,7 @@
 // DispatchLock polling once a second (at most 20 polls), then report every
 // detector item.
 #include "commands/detectors.h"
-#include "commands/handlers.h"
+#include "protocol/command_handlers.h"
 #include "protocol/wait_clock.h"
 
 namespace vesk {

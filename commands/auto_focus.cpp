@@ -2,8 +2,8 @@
 // adjustment, wait for it inside the service (polling once a second, at most
 // 20 times) and report the lens, stigmator, IMS, contrast and brightness
 // values that it left behind. The dispatch lock stays held meanwhile.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "protocol/message.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"

@@ -1,9 +1,9 @@
 // Automatic-operation mode and instrument model: EAAR reports the library's
 // automatic mode, EAAS starts one adjustment without waiting for it, PIST
 // reports the instrument's model code.
-#include "commands/handlers.h"
 #include "commands/instrument_model.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

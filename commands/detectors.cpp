@@ -4,7 +4,7 @@
 // library's result alone decides success.
 #include "commands/detectors.h"
 
-#include "commands/handlers.h"
+#include "protocol/command_handlers.h"
 
 namespace vesk {
 namespace {

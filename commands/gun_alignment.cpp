@@ -2,8 +2,8 @@
 // the automatic gun alignment and returns at once, EGAR reports whether it is
 // still running. The client polls; the service never waits here.
 #include "commands/command_steps.h"
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

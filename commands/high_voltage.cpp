@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

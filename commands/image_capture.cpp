@@ -6,9 +6,9 @@
 // and the client polls IFSR.
 #include <cstring>
 
-#include "commands/handlers.h"
 #include "commands/readings.h"
 #include "platform/profile.h"
+#include "protocol/command_handlers.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"
 

@@ -2,8 +2,8 @@
 // Range and centre follow the instrument type; the reply shows the positions
 // in force, centred the same way, whether or not the change succeeded.
 #include "commands/command_steps.h"
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

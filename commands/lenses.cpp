@@ -2,8 +2,8 @@
 // fine), the two stigmators and the lens reset. Every command but ELCS
 // answers with the values read back, whether the change succeeded or not.
 #include "commands/command_steps.h"
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

@@ -2,9 +2,9 @@
 // blanks or unblanks the beam and then reads the same snapshot, so that the
 // client sees the blanking actually in force.
 #include "commands/command_steps.h"
-#include "commands/handlers.h"
 #include "commands/instrument_model.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

@@ -1,7 +1,7 @@
 // PCD mode family: read the mode, and set it when the library reports the
 // PCD ready. The mode is passed through uninterpreted.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

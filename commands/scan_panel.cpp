@@ -1,7 +1,7 @@
 // Scan, panel and joystick family: scan speed, joystick, operation-panel
 // steps, rotation angle, recipe loading and moving the image to a point.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

@@ -2,8 +2,8 @@
 // status. Only the byte order is converted: positions, distances and the
 // stage values keep the library's own units. Nothing here waits for the
 // stage; clients follow a move with WSTR.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

@@ -1,8 +1,8 @@
 // Vacuum and pressure family: all four answer with the VacuumStatusRecord
 // read fresh from the library on success; on failure the body is left as
 // received and carries no readings.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "protocol/command_handlers.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"
 
