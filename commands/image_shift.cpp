@@ -3,6 +3,7 @@
 // in force, centred the same way, whether or not the change succeeded.
 #include "commands/command_steps.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
 #include "protocol/command_handlers.h"
 #include "scope/sem.h"
 

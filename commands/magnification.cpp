@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
-#include "commands/command_steps.h"
 #include "commands/high_voltage.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
 #include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
