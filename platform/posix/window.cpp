@@ -314,6 +314,12 @@ bool GetWindowMessage(WindowMessage* message) {
   }
 }
 
+bool SentMessageWaiting() {
+  ThreadQueue& queue = *CurrentQueue();
+  std::lock_guard<std::mutex> guard(queue.mutex);
+  return !queue.sent.empty();
+}
+
 bool PeekWindowMessage(WindowMessage* message) {
   ThreadQueue& queue = *CurrentQueue();
   std::unique_lock<std::mutex> lock(queue.mutex);

@@ -153,6 +153,8 @@ bool GetWindowMessage(WindowMessage* message) {
   return result != 0;
 }
 
+bool SentMessageWaiting() { return (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; }
+
 bool PeekWindowMessage(WindowMessage* message) {
   MSG native{};
   if (::PeekMessageA(&native, nullptr, 0, 0, PM_REMOVE) == FALSE) return false;
