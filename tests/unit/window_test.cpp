@@ -19,8 +19,8 @@
 #endif
 
 #include "app/resources.h"
-#include "platform/ui.h"
-#include "platform/window.h"
+#include "desktop/ui.h"
+#include "desktop/window.h"
 #include "tests/support/tcp_support.h"
 
 namespace vesk::testing {

@@ -11,9 +11,9 @@
 #include <strings.h>
 #include <vector>
 
+#include "desktop/posix/ui_internal.h"
+#include "desktop/window.h"
 #include "platform/platform.h"
-#include "platform/posix/ui_internal.h"
-#include "platform/window.h"
 
 namespace plat {
 namespace {

@@ -7,9 +7,9 @@
 
 #include <map>
 
-#include "platform/win/ui_internal.h"
+#include "desktop/win/ui_internal.h"
+#include "desktop/window.h"
 #include "platform/platform.h"
-#include "platform/window.h"
 
 namespace plat {
 namespace {
