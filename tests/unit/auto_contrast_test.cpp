@@ -4,11 +4,6 @@
 namespace vesk::testing {
 namespace {
 
-using scope_double::CallNames;
-using scope_double::SetHook;
-using scope_double::SetResult;
-using Names = std::vector<std::string>;
-
 // Item n reads back as 100 + n.
 class AutoContrastTest : public DoubleTest {
  protected:

@@ -4,11 +4,6 @@
 namespace vesk::testing {
 namespace {
 
-using scope_double::CallNames;
-using scope_double::SetHook;
-using scope_double::SetResult;
-using Names = std::vector<std::string>;
-
 class DetectorTest : public DoubleTest {
  protected:
   void SetUp() override {

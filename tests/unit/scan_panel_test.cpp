@@ -6,9 +6,6 @@
 namespace vesk::testing {
 namespace {
 
-using scope_double::SetResult;
-using Args = std::vector<std::int64_t>;
-
 class ScanPanelTest : public DoubleTest {};
 
 TEST_F(ScanPanelTest, ScanSpeedAnswersThirtyZeroBytesEitherWay) {

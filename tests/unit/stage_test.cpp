@@ -6,10 +6,6 @@
 namespace vesk::testing {
 namespace {
 
-using scope_double::CallNames;
-using scope_double::SetResult;
-using Names = std::vector<std::string>;
-
 class StageTest : public DoubleTest {};
 
 TEST_F(StageTest, MovesPassTheRecordInHostOrderAndAnswerWithoutBody) {

@@ -4,11 +4,6 @@
 namespace vesk::testing {
 namespace {
 
-using scope_double::CallNames;
-using scope_double::SetResult;
-using Names = std::vector<std::string>;
-using Args = std::vector<std::int64_t>;
-
 class VacuumTest : public DoubleTest {
  protected:
   void SetUp() override {
