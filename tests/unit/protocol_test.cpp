@@ -45,19 +45,20 @@ TEST(WireIntegers, BigEndianSignedAndUnsigned) {
   EXPECT_EQ(ReadS32(bytes), -1);
 }
 
-// The order itself is pinned by docs/commands.md (command_catalogue_test).
+// The codes, their order and their number are pinned by docs/commands.md
+// (command_catalogue_test).
 TEST(CommandTables, HoldEveryCodeOnceWithItsHandler) {
-  ASSERT_EQ(BaseCommandTable().size(), 50u);
-  ASSERT_EQ(ExtendedCommandTable().size(), 21u);
   std::set<std::string> seen;
+  std::size_t entries = 0;
   for (CommandTable table : {BaseCommandTable(), ExtendedCommandTable()}) {
     for (const CommandTableEntry& entry : table) {
       EXPECT_EQ(std::strlen(entry.code), 4u) << entry.code;
       EXPECT_NE(entry.handler, nullptr) << entry.code;
       seen.insert(entry.code);
+      ++entries;
     }
   }
-  EXPECT_EQ(seen.size(), 71u);
+  EXPECT_EQ(seen.size(), entries);
 }
 
 class DispatchTest : public DoubleTest {};
