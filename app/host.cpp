@@ -3,10 +3,10 @@
 #include <string>
 
 #include "app/resources.h"
+#include "desktop/ui.h"
+#include "desktop/window.h"
 #include "platform/instance.h"
 #include "platform/registry.h"
-#include "platform/ui.h"
-#include "platform/window.h"
 #include "server/diagnostics.h"
 
 namespace vesk::host {

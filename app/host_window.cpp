@@ -2,8 +2,8 @@
 #include "app/host_window.h"
 
 #include "app/resources.h"
+#include "desktop/ui.h"
 #include "platform/registry.h"
-#include "platform/ui.h"
 #include "protocol/command_table.h"
 #include "scope/sem.h"
 #include "server/command_server.h"

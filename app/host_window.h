@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/window.h"
+#include "desktop/window.h"
 
 namespace vesk::host {
 

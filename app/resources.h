@@ -67,7 +67,7 @@
 
 #include <cstdint>
 
-#include "platform/ui.h"
+#include "desktop/ui.h"
 
 namespace vesk::resources {
 

@@ -9,6 +9,7 @@
 
 #include "client/command_catalogue.h"
 #include "platform/platform.h"
+#include "platform/socket_stream.h"
 #include "protocol/message.h"
 
 namespace {
@@ -16,26 +17,6 @@ namespace {
 plat::Lock& ProcessLock() {
   static plat::Lock* lock = new plat::Lock;
   return *lock;
-}
-
-bool ReceiveExactly(plat::SocketHandle socket, std::uint8_t* buffer, std::uint32_t count) {
-  std::uint32_t received = 0;
-  while (received < count) {
-    const int n = plat::Platform().recv(socket, buffer + received, static_cast<int>(count - received), 0);
-    if (n <= 0) return false;
-    received += static_cast<std::uint32_t>(n);
-  }
-  return true;
-}
-
-bool SendAll(plat::SocketHandle socket, const std::uint8_t* data, int count) {
-  int sent = 0;
-  while (sent < count) {
-    const int n = plat::Platform().send(socket, data + sent, count - sent);
-    if (n <= 0) return false;
-    sent += n;
-  }
-  return true;
 }
 
 struct FixedReply {
@@ -77,15 +58,16 @@ void Serve(void* raw) {
   const auto socket = static_cast<plat::SocketHandle>(reinterpret_cast<std::intptr_t>(raw));
   alignas(8) std::uint8_t message[vesk::kMessageBufferSize] = {};
   for (;;) {
-    if (!ReceiveExactly(socket, message, vesk::kHeaderSize)) break;
+    if (plat::ReceiveExactly(socket, message, vesk::kHeaderSize) != plat::Arrival::kWhole) break;
     const std::uint32_t length = vesk::ReadU16(message + vesk::header::kLength);
     if (length < vesk::kHeaderSize || length > vesk::kMessageBufferSize) break;
-    if (!ReceiveExactly(socket, message + vesk::kHeaderSize, length - static_cast<std::uint32_t>(vesk::kHeaderSize))) {
+    const std::uint32_t bodySize = length - static_cast<std::uint32_t>(vesk::kHeaderSize);
+    if (plat::ReceiveExactly(socket, message + vesk::kHeaderSize, bodySize) != plat::Arrival::kWhole) {
       break;
     }
     plat::LockGuard guard(ProcessLock());
     Dispatch(message);
-    if (!SendAll(socket, message, vesk::ReadU16(message + vesk::header::kLength))) break;
+    if (plat::SendAll(socket, message, vesk::ReadU16(message + vesk::header::kLength)) == 0) break;
   }
   plat::Platform().closeSocket(socket);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace vesk::client {
@@ -11,14 +13,14 @@ using Row = std::vector<std::string>;
 
 constexpr const char kMarkdownIntro[] = R"(# VESK command reference
 
-This file is generated from the command catalogue in `client/command_catalogue.cpp`; do not edit it by
-hand. After changing the catalogue, regenerate it with
+This file is generated from the command list `protocol/commands.def` and the field layouts of
+`client/command_catalogue.cpp`; do not edit it by hand. After changing either, regenerate it with
 
     build/default/client/vesk-client --markdown > docs/commands.md
 
 A unit test fails while this file and the catalogue differ.
 
-VESK serves 71 commands over TCP port 22300: 50 in the base table, always served, and 21 in the
+VESK serves {all} commands over TCP port 22300: {base} in the base table, always served, and {extended} in the
 extended table, served only while the registry value `EnableFenk` is 1. Every request gets exactly one
 reply.
 
@@ -255,8 +257,23 @@ std::string DescribeCommand(const CommandInfo& command) {
   return text;
 }
 
-std::string CatalogueMarkdown() {
+// The intro with its {all}, {base} and {extended} counted from the catalogue.
+std::string Intro() {
+  std::size_t base = 0;
+  std::size_t extended = 0;
+  for (const CommandInfo& command : CommandCatalogue()) ++(command.table == CommandTableKind::kBase ? base : extended);
   std::string text = kMarkdownIntro;
+  auto fill = [&text](std::string_view mark, std::size_t count) {
+    text.replace(text.find(mark), mark.size(), std::to_string(count));
+  };
+  fill("{all}", base + extended);
+  fill("{base}", base);
+  fill("{extended}", extended);
+  return text;
+}
+
+std::string CatalogueMarkdown() {
+  std::string text = Intro();
   std::vector<Row> index;
   for (const CommandInfo& command : CommandCatalogue()) {
     std::string link = "[";

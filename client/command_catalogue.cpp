@@ -1,4 +1,4 @@
-// The command catalogue's tables. The reply layouts are those that the
+// The command catalogue's field layouts. The reply layouts are those that the
 // handlers in commands/ write; tests/unit/command_catalogue_test.cpp checks
 // the two against each other.
 #include "client/command_catalogue.h"
@@ -16,9 +16,6 @@ constexpr FieldType F32 = FieldType::kF32;
 constexpr FieldType BCD = FieldType::kBcd16;
 constexpr FieldType TEXT = FieldType::kText;
 
-constexpr CommandTableKind kBase = CommandTableKind::kBase;
-constexpr CommandTableKind kExtended = CommandTableKind::kExtended;
-
 constexpr SuccessStatus kSize = SuccessStatus::kBodySize;
 constexpr SuccessStatus kZero = SuccessStatus::kZero;
 constexpr SuccessStatus kUnchanged = SuccessStatus::kUnchanged;
@@ -31,6 +28,17 @@ constexpr FailureBody kNotWritten = FailureBody::kNotWritten;
 constexpr FailureBody kNoBody = FailureBody::kNoBody;
 
 constexpr std::span<const Field> kNone{};
+
+// A command's fields and the shape of its answers, as CommandInfo has them.
+struct CommandLayout {
+  std::span<const Field> request;
+  std::uint16_t replySize;
+  std::span<const Field> reply;
+  SuccessStatus success;
+  FailureBody failureBody;
+  const char* failsWhen;
+  const char* note = "";
+};
 
 constexpr const char kPassed[] = "passed to the library unchanged";
 constexpr const char kStigmator[] = "raw - 2048";
@@ -331,141 +339,141 @@ constexpr const char kGroupNote[] =
 constexpr const char kCaptureAtOnce[] =
     "Returns at once: poll IFSR until it reads 0. A path without a NUL inside the request is refused too.";
 
+constexpr const char kWaitsForSave[] =
+    "Waits until the manager application has saved the image, up to about 180 s; no other client's "
+    "command runs meanwhile.";
+constexpr const char kManualPressureNote[] =
+    "Holds the service for about 100 ms; the switch to manual adjustment stays when the value is refused.";
+constexpr const char kAutoPressureNote[] =
+    "Switches to automatic adjustment, sets the target and starts the search; holds the service for about "
+    "200 ms.";
+
+// Each command's own part of the catalogue, named after its code; its code,
+// table and summary come from protocol/commands.def.
+namespace layout {
+
+constexpr CommandLayout FVAS{kAcceleratingVoltageRequest, 54, kHighVoltageReply, kSize, kReadings,
+                             "when instrument type 12 refuses the voltage"};
+constexpr CommandLayout FEBS{kHighVoltageSwitchRequest, 54, kHighVoltageReply, kSize, kReadings, kFailsWhenRefused};
+constexpr CommandLayout FXSR{kNone, 54, kHighVoltageReply, kUnchanged, kCannotFail, ""};
+constexpr CommandLayout ECLS{kCondenserRequest, 4, kCondenserReply, kSize, kReadings,
+                             "when the value is out of range or the library refuses"};
+constexpr CommandLayout EOCS{kObjectiveCoarseRequest, 20, kLensReply, kSize, kReadings,
+                             "when the value is out of range or the library refuses"};
+constexpr CommandLayout EOFS{kObjectiveFineRequest, 20, kLensReply, kSize, kReadings,
+                             "when the value is out of range or the library refuses"};
+constexpr CommandLayout EOWS{kWorkingDistanceRequest, 20, kLensReply, kSize, kReadings,
+                             "when the value is out of range (or not a number) or the library refuses"};
+constexpr CommandLayout ESMS{kStigmatorRequest, 8, kStigmatorReply, kSize, kReadings,
+                             "when a value is out of range or the library refuses X or Y"};
+constexpr CommandLayout EMGS{kMagnificationRequest, 4, kMagnificationReply, kSize, kReadings,
+                             "only on instrument type 12 below 8"};
+constexpr CommandLayout EFAS{kNone, 24, kAutoAdjustReply, kSize, kNotWritten, "when the library refuses to start",
+                             kWaits20s};
+constexpr CommandLayout ESAS{kNone, 24, kAutoAdjustReply, kSize, kNotWritten, "when the library refuses to start",
+                             kWaits20s};
+constexpr CommandLayout ELCS{kLensResetRequest, 0, kNone, kZero, kNoBody,
+                             "when the request is not 2 or the library refuses"};
+constexpr CommandLayout EXSR{kNone, 114, kOpticsSnapshot, kSize, kCannotFail, ""};
+constexpr CommandLayout APCR{kNone, 12, kPcdReply, kSize, kCannotFail, ""};
+constexpr CommandLayout APLS{kPcdModeRequest, 12, kPcdReply, kSize, kReadings,
+                             "when the PCD is not ready or the library refuses"};
+constexpr CommandLayout WABS{kAbsoluteMoveRequest, 0, kNone, kZero, kNoBody, kFailsWhenRefused, kReturnsAtOnceMove};
+constexpr CommandLayout WRES{kRelativeMoveRequest, 0, kNone, kZero, kNoBody, kFailsWhenRefused, kReturnsAtOnceMove};
+constexpr CommandLayout WDSS{kNone, 0, kNone, kZero, kNoBody, "when the library refuses either stop"};
+constexpr CommandLayout WINR{kNone, 50, kStageInfoReply, kSize, kCannotFail, ""};
+constexpr CommandLayout WSTR{kNone, 22, kStageStatusReply, kSize, kCannotFail, ""};
+constexpr CommandLayout DSCS{kContrastRequest, 4, kDsGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DSBS{kBrightnessRequest, 4, kDsGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DRCS{kItem2Request, 4, kDrGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DRBS{kItem3Request, 4, kDrGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DTGS{kItem4Request, 4, kDtGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DTBS{kItem5Request, 4, kDtGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DCGS{kItem6Request, 6, kDcGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DCSS{kItem7Request, 6, kDcGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DCBS{kItem8Request, 6, kDcGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DHGS{kItem9Request, 8, kDhGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DHSS{kItem10Request, 8, kDhGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DHBS{kItem11Request, 8, kDhGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DHLS{kItem12Request, 8, kDhGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DUCS{kItem13Request, 4, kDuGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DUBS{kItem14Request, 4, kDuGroupReply, kSize, kZeros, kFailsWhenRefused, kGroupNote};
+constexpr CommandLayout DACS{kNone, 32, kAutoContrastReply, kSize, kNotWritten, "when the library refuses to start",
+                             kWaits20s};
+constexpr CommandLayout DDSR{kNone, 30, kDetectorReadings, kSize, kCannotFail, ""};
+constexpr CommandLayout DWCS{kImsRequest, 28, kImsReply, kSize, kReadings, kFailsWhenRefused};
+constexpr CommandLayout DWSR{kNone, 28, kImsReply, kSize, kCannotFail, ""};
+constexpr CommandLayout IFSR{kNone, 2, kImageDataFlagReply, kSize, kCannotFail, ""};
+constexpr CommandLayout IFFS{kCapturePathRequest, 2, kCaptureReply, kSize, kAsOnSuccess, "while a capture is pending",
+                             kCaptureAtOnce};
+constexpr CommandLayout EAAR{kNone, 2, kAutoModeReply, kSize, kCannotFail, ""};
+constexpr CommandLayout EAAS{kAutoSelectorRequest, 2, kAutoStartReply, kSize, kCannotFail, "",
+                             "Returns at once without waiting for the adjustment; the library's results are not "
+                             "examined."};
+constexpr CommandLayout IFSS{kCapturePathRequest, 2, kCaptureReply, kSize, kAsOnSuccess, "while a capture is pending",
+                             kCaptureAtOnce};
+constexpr CommandLayout EISS{kFineShiftRequest, 4, kFineShiftReply, kSize, kReadings,
+                             "when a value is out of range for the instrument type or the library refuses X or Y"};
+constexpr CommandLayout EGSS{kGunShiftRequest, 8, kGunAlignmentReply, kSize, kReadings,
+                             "when a value is out of range or the library refuses X or Y"};
+constexpr CommandLayout EGTS{kGunTiltRequest, 8, kGunAlignmentReply, kSize, kReadings,
+                             "when a value is out of range or the library refuses X or Y"};
+constexpr CommandLayout EGAS{kNone, 10, kGunAlignmentStateReply, kSize, kNotWritten,
+                             "when the library refuses to start",
+                             "Returns at once: poll EGAR until alignmentState reads 0."};
+constexpr CommandLayout EGAR{kNone, 10, kGunAlignmentStateReply, kSize, kCannotFail, ""};
+constexpr CommandLayout EXAS{kBlankingRequest, 114, kOpticsSnapshot, kSize, kReadings, kFailsWhenRefused};
+constexpr CommandLayout EMGD{kRelativeRequest, 4, kMagnificationReply, kSize, kReadings, kFailsWhenRefused};
+constexpr CommandLayout EOCD{kRelativeRequest, 20, kLensReply, kSize, kReadings, kFailsWhenRefused};
+constexpr CommandLayout EOFD{kRelativeRequest, 20, kLensReply, kSize, kReadings, kFailsWhenRefused};
+constexpr CommandLayout DSCD{kStepRequest, 4, kStepReply, kSize, kZeros, kFailsWhenRefused};
+constexpr CommandLayout DSBD{kStepRequest, 4, kStepReply, kSize, kZeros, kFailsWhenRefused};
+constexpr CommandLayout ESXD{kRelativeRequest, 8, kStigmatorReply, kSize, kReadings, kFailsWhenRefused};
+constexpr CommandLayout ESYD{kRelativeRequest, 8, kStigmatorReply, kSize, kReadings, kFailsWhenRefused};
+constexpr CommandLayout DXRS{kScanSpeedRequest, 30, kNone, kSize, kZeros, kFailsWhenRefused};
+constexpr CommandLayout WJOY{kJoystickRequest, 0, kNone, kZero, kCannotFail, ""};
+constexpr CommandLayout ISAV{kSaveRequest, 268, kSaveReply, kZero, kAsOnSuccess,
+                             "when the path has no NUL within its 264 bytes", kWaitsForSave};
+constexpr CommandLayout PNEL{kPanelRequest, 2, kPanelReply, kZero, kCannotFail, ""};
+constexpr CommandLayout IFRZ{kFreezeRequest, 2, kFreezeReply, kZero, kCannotFail, ""};
+constexpr CommandLayout ERAS{kRotationRequest, 2, kRotationReply, kZero, kAsOnSuccess, kFailsWhenRefused};
+constexpr CommandLayout PIST{kNone, 2, kModelReply, kZero, kCannotFail, ""};
+constexpr CommandLayout FVMS{kVacuumModeRequest, 10, kVacuumStatusReply, kSize, kNotWritten, kFailsWhenRefused};
+constexpr CommandLayout FPMS{kManualPressureRequest, 10, kVacuumStatusReply, kSize, kNotWritten,
+                             "when the value is out of range or the library refuses", kManualPressureNote};
+constexpr CommandLayout FPAS{kTargetPressureRequest, 10, kVacuumStatusReply, kSize, kNotWritten,
+                             "when the target is out of range or the library refuses the target or the search",
+                             kAutoPressureNote};
+constexpr CommandLayout FLVR{kNone, 10, kVacuumStatusReply, kSize, kCannotFail, ""};
+constexpr CommandLayout ECCS{kCondenserWideRequest, 4, kCondenserReply, kSize, kReadings,
+                             "when the value is out of range or the library refuses"};
+constexpr CommandLayout XRFX{kRecipeRequest, 0, kNone, kZero, kNoBody,
+                             "when the library refuses the file or the name has no NUL inside the request"};
+constexpr CommandLayout WSCS{kImagePointRequest, 0, kNone, kZero, kCannotFail, ""};
+
+}  // namespace layout
+
+constexpr CommandTableKind BASE = CommandTableKind::kBase;
+constexpr CommandTableKind EXTENDED = CommandTableKind::kExtended;
+
+constexpr CommandInfo Entry(const char* code, CommandTableKind table, const char* summary,
+                            const CommandLayout& layout) {
+  return {code,
+          table,
+          summary,
+          layout.request,
+          layout.replySize,
+          layout.reply,
+          layout.success,
+          layout.failureBody,
+          layout.failsWhen,
+          layout.note};
+}
+
 constexpr CommandInfo kCommands[] = {
-    // ---- Base table ----
-    {"FVAS", kBase, "set the accelerating voltage", kAcceleratingVoltageRequest, 54, kHighVoltageReply, kSize,
-     kReadings, "when instrument type 12 refuses the voltage"},
-    {"FEBS", kBase, "switch the high voltage", kHighVoltageSwitchRequest, 54, kHighVoltageReply, kSize, kReadings,
-     kFailsWhenRefused},
-    {"FXSR", kBase, "read the high-voltage status", kNone, 54, kHighVoltageReply, kUnchanged, kCannotFail, ""},
-    {"ECLS", kBase, "set the condenser lens", kCondenserRequest, 4, kCondenserReply, kSize, kReadings,
-     "when the value is out of range or the library refuses"},
-    {"EOCS", kBase, "set the objective lens, coarse", kObjectiveCoarseRequest, 20, kLensReply, kSize, kReadings,
-     "when the value is out of range or the library refuses"},
-    {"EOFS", kBase, "set the objective lens, fine", kObjectiveFineRequest, 20, kLensReply, kSize, kReadings,
-     "when the value is out of range or the library refuses"},
-    {"EOWS", kBase, "set the working distance", kWorkingDistanceRequest, 20, kLensReply, kSize, kReadings,
-     "when the value is out of range (or not a number) or the library refuses"},
-    {"ESMS", kBase, "set the stigmators", kStigmatorRequest, 8, kStigmatorReply, kSize, kReadings,
-     "when a value is out of range or the library refuses X or Y"},
-    {"EMGS", kBase, "set the magnification", kMagnificationRequest, 4, kMagnificationReply, kSize, kReadings,
-     "only on instrument type 12 below 8"},
-    {"EFAS", kBase, "automatic focus", kNone, 24, kAutoAdjustReply, kSize, kNotWritten,
-     "when the library refuses to start", kWaits20s},
-    {"ESAS", kBase, "automatic stigmation", kNone, 24, kAutoAdjustReply, kSize, kNotWritten,
-     "when the library refuses to start", kWaits20s},
-    {"ELCS", kBase, "reset the objective and condenser lenses", kLensResetRequest, 0, kNone, kZero, kNoBody,
-     "when the request is not 2 or the library refuses"},
-    {"EXSR", kBase, "read the optics snapshot", kNone, 114, kOpticsSnapshot, kSize, kCannotFail, ""},
-    {"APCR", kBase, "read the PCD mode", kNone, 12, kPcdReply, kSize, kCannotFail, ""},
-    {"APLS", kBase, "set the PCD mode", kPcdModeRequest, 12, kPcdReply, kSize, kReadings,
-     "when the PCD is not ready or the library refuses"},
-    {"WABS", kBase, "move the stage to absolute positions", kAbsoluteMoveRequest, 0, kNone, kZero, kNoBody,
-     kFailsWhenRefused, kReturnsAtOnceMove},
-    {"WRES", kBase, "move the stage by relative distances", kRelativeMoveRequest, 0, kNone, kZero, kNoBody,
-     kFailsWhenRefused, kReturnsAtOnceMove},
-    {"WDSS", kBase, "stop the stage", kNone, 0, kNone, kZero, kNoBody, "when the library refuses either stop"},
-    {"WINR", kBase, "read the stage information", kNone, 50, kStageInfoReply, kSize, kCannotFail, ""},
-    {"WSTR", kBase, "read the stage move status and positions", kNone, 22, kStageStatusReply, kSize, kCannotFail, ""},
-    {"DSCS", kBase, "set detector item 0 (contrast)", kContrastRequest, 4, kDsGroupReply, kSize, kZeros,
-     kFailsWhenRefused, kGroupNote},
-    {"DSBS", kBase, "set detector item 1 (brightness)", kBrightnessRequest, 4, kDsGroupReply, kSize, kZeros,
-     kFailsWhenRefused, kGroupNote},
-    {"DRCS", kBase, "set detector item 2", kItem2Request, 4, kDrGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DRBS", kBase, "set detector item 3", kItem3Request, 4, kDrGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DTGS", kBase, "set detector item 4", kItem4Request, 4, kDtGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DTBS", kBase, "set detector item 5", kItem5Request, 4, kDtGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DCGS", kBase, "set detector item 6", kItem6Request, 6, kDcGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DCSS", kBase, "set detector item 7", kItem7Request, 6, kDcGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DCBS", kBase, "set detector item 8", kItem8Request, 6, kDcGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DHGS", kBase, "set detector item 9", kItem9Request, 8, kDhGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DHSS", kBase, "set detector item 10", kItem10Request, 8, kDhGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DHBS", kBase, "set detector item 11", kItem11Request, 8, kDhGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DHLS", kBase, "set detector item 12", kItem12Request, 8, kDhGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DUCS", kBase, "set detector item 13", kItem13Request, 4, kDuGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DUBS", kBase, "set detector item 14", kItem14Request, 4, kDuGroupReply, kSize, kZeros, kFailsWhenRefused,
-     kGroupNote},
-    {"DACS", kBase, "automatic contrast and brightness", kNone, 32, kAutoContrastReply, kSize, kNotWritten,
-     "when the library refuses to start", kWaits20s},
-    {"DDSR", kBase, "read all detector items", kNone, 30, kDetectorReadings, kSize, kCannotFail, ""},
-    {"DWCS", kBase, "set the IMS value", kImsRequest, 28, kImsReply, kSize, kReadings, kFailsWhenRefused},
-    {"DWSR", kBase, "read the IMS value", kNone, 28, kImsReply, kSize, kCannotFail, ""},
-    {"IFSR", kBase, "read the image-data flag", kNone, 2, kImageDataFlagReply, kSize, kCannotFail, ""},
-    {"IFFS", kBase, "request an image capture (variant 2)", kCapturePathRequest, 2, kCaptureReply, kSize, kAsOnSuccess,
-     "while a capture is pending", kCaptureAtOnce},
-    {"EAAR", kBase, "read the automatic-operation mode", kNone, 2, kAutoModeReply, kSize, kCannotFail, ""},
-    {"EAAS", kBase, "start an automatic adjustment", kAutoSelectorRequest, 2, kAutoStartReply, kSize, kCannotFail, "",
-     "Returns at once without waiting for the adjustment; the library's results are not examined."},
-    {"IFSS", kBase, "request an image capture (variant 1)", kCapturePathRequest, 2, kCaptureReply, kSize, kAsOnSuccess,
-     "while a capture is pending", kCaptureAtOnce},
-    {"EISS", kBase, "set the image shift", kFineShiftRequest, 4, kFineShiftReply, kSize, kReadings,
-     "when a value is out of range for the instrument type or the library refuses X or Y"},
-    {"EGSS", kBase, "set the gun alignment shift", kGunShiftRequest, 8, kGunAlignmentReply, kSize, kReadings,
-     "when a value is out of range or the library refuses X or Y"},
-    {"EGTS", kBase, "set the gun alignment tilt", kGunTiltRequest, 8, kGunAlignmentReply, kSize, kReadings,
-     "when a value is out of range or the library refuses X or Y"},
-    {"EGAS", kBase, "start the automatic gun alignment", kNone, 10, kGunAlignmentStateReply, kSize, kNotWritten,
-     "when the library refuses to start", "Returns at once: poll EGAR until alignmentState reads 0."},
-    {"EGAR", kBase, "read the automatic gun alignment state", kNone, 10, kGunAlignmentStateReply, kSize, kCannotFail,
-     ""},
-    {"EXAS", kBase, "set beam blanking, then read the optics snapshot", kBlankingRequest, 114, kOpticsSnapshot, kSize,
-     kReadings, kFailsWhenRefused},
-
-    // ---- Extended table ----
-    {"EMGD", kExtended, "change the magnification relatively", kRelativeRequest, 4, kMagnificationReply, kSize,
-     kReadings, kFailsWhenRefused},
-    {"EOCD", kExtended, "change the objective lens coarse relatively", kRelativeRequest, 20, kLensReply, kSize,
-     kReadings, kFailsWhenRefused},
-    {"EOFD", kExtended, "change the objective lens fine relatively", kRelativeRequest, 20, kLensReply, kSize, kReadings,
-     kFailsWhenRefused},
-    {"DSCD", kExtended, "change the contrast by a step", kStepRequest, 4, kStepReply, kSize, kZeros, kFailsWhenRefused},
-    {"DSBD", kExtended, "change the brightness by a step", kStepRequest, 4, kStepReply, kSize, kZeros,
-     kFailsWhenRefused},
-    {"ESXD", kExtended, "change stigmator X (fine) relatively", kRelativeRequest, 8, kStigmatorReply, kSize, kReadings,
-     kFailsWhenRefused},
-    {"ESYD", kExtended, "change stigmator Y (fine) relatively", kRelativeRequest, 8, kStigmatorReply, kSize, kReadings,
-     kFailsWhenRefused},
-    {"DXRS", kExtended, "set the scan speed", kScanSpeedRequest, 30, kNone, kSize, kZeros, kFailsWhenRefused},
-    {"WJOY", kExtended, "pass joystick values to the stage", kJoystickRequest, 0, kNone, kZero, kCannotFail, ""},
-    {"ISAV", kExtended, "capture and save an image, waiting for the end", kSaveRequest, 268, kSaveReply, kZero,
-     kAsOnSuccess, "when the path has no NUL within its 264 bytes",
-     "Waits until the manager application has saved the image, up to about 180 s; no other client's command "
-     "runs meanwhile."},
-    {"PNEL", kExtended, "carry out an operation-panel step", kPanelRequest, 2, kPanelReply, kZero, kCannotFail, ""},
-    {"IFRZ", kExtended, "set and read the freeze mode", kFreezeRequest, 2, kFreezeReply, kZero, kCannotFail, ""},
-    {"ERAS", kExtended, "set the rotation angle", kRotationRequest, 2, kRotationReply, kZero, kAsOnSuccess,
-     kFailsWhenRefused},
-    {"PIST", kExtended, "read the instrument model code", kNone, 2, kModelReply, kZero, kCannotFail, ""},
-    {"FVMS", kExtended, "set the vacuum mode", kVacuumModeRequest, 10, kVacuumStatusReply, kSize, kNotWritten,
-     kFailsWhenRefused},
-    {"FPMS", kExtended, "manual pressure adjustment", kManualPressureRequest, 10, kVacuumStatusReply, kSize,
-     kNotWritten, "when the value is out of range or the library refuses",
-     "Holds the service for about 100 ms; the switch to manual adjustment stays when the value is refused."},
-    {"FPAS", kExtended, "automatic pressure adjustment", kTargetPressureRequest, 10, kVacuumStatusReply, kSize,
-     kNotWritten, "when the target is out of range or the library refuses the target or the search",
-     "Switches to automatic adjustment, sets the target and starts the search; holds the service for about "
-     "200 ms."},
-    {"FLVR", kExtended, "read the vacuum status", kNone, 10, kVacuumStatusReply, kSize, kCannotFail, ""},
-    {"ECCS", kExtended, "set the condenser lens (extended range)", kCondenserWideRequest, 4, kCondenserReply, kSize,
-     kReadings, "when the value is out of range or the library refuses"},
-    {"XRFX", kExtended, "load a recipe file", kRecipeRequest, 0, kNone, kZero, kNoBody,
-     "when the library refuses the file or the name has no NUL inside the request"},
-    {"WSCS", kExtended, "move the image to a point", kImagePointRequest, 0, kNone, kZero, kCannotFail, ""},
+#define VESK_COMMAND(code, table, summary) Entry(#code, table, summary, layout::code),
+#include "protocol/commands.def"
 };
-
-static_assert(std::size(kCommands) == 71);
 
 bool IsVariableText(const Field& field) { return field.type == FieldType::kText && field.width == 0; }
 
@@ -509,7 +517,7 @@ const char* TypeName(FieldType type) {
   return "?";
 }
 
-const char* TableName(CommandTableKind table) { return table == kBase ? "base" : "extended"; }
+const char* TableName(CommandTableKind table) { return table == CommandTableKind::kBase ? "base" : "extended"; }
 
 std::size_t FieldWidth(const Field& field) {
   switch (field.type) {

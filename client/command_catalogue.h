@@ -77,7 +77,8 @@ struct CommandInfo {
   const char* note = "";  // waits, polling, side effects worth knowing
 };
 
-// All 71 commands: the base table's 50 in order, then the extended table's 21.
+// Every command in the order of protocol/commands.def: the base table's in
+// order, then the extended table's.
 std::span<const CommandInfo> CommandCatalogue();
 
 // The entry for a code (exact, case-sensitive), or nullptr.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/socket_stream.h"
 #include "protocol/message.h"
 #include "protocol/wire.h"
 
@@ -50,13 +51,7 @@ void Connection::Close() {
 }
 
 bool Connection::ReceiveExactly(std::uint8_t* buffer, std::size_t count) {
-  std::size_t received = 0;
-  while (received < count) {
-    const int n = plat::Platform().recv(socket_, buffer + received, static_cast<int>(count - received), 0);
-    if (n <= 0) return false;
-    received += static_cast<std::size_t>(n);
-  }
-  return true;
+  return plat::ReceiveExactly(socket_, buffer, static_cast<std::uint32_t>(count)) == plat::Arrival::kWhole;
 }
 
 bool Connection::Call(const std::string& code, const std::vector<std::uint8_t>& body, Reply& reply,
@@ -77,13 +72,7 @@ bool Connection::Call(const std::string& code, const std::vector<std::uint8_t>& 
   WriteU16(request.data(), static_cast<std::uint16_t>(request.size()));
   std::memcpy(request.data() + header::kCode, code.data(), 4);
   if (!body.empty()) std::memcpy(request.data() + kHeaderSize, body.data(), body.size());
-  std::size_t sent = 0;
-  bool sendFailed = false;
-  while (sent < request.size() && !sendFailed) {
-    const int n = plat::Platform().send(socket_, request.data() + sent, static_cast<int>(request.size() - sent));
-    sendFailed = n <= 0;
-    if (!sendFailed) sent += static_cast<std::size_t>(n);
-  }
+  const bool sendFailed = plat::SendAll(socket_, request.data(), static_cast<int>(request.size())) == 0;
   // After any failure from here on the connection is closed: a reply that
   // arrives late would otherwise be read as the next request's.
   auto fail = [this, &error](const char* text) {
@@ -94,10 +83,13 @@ bool Connection::Call(const std::string& code, const std::vector<std::uint8_t>& 
   // Even when sending failed, a refusal may be waiting: a refused client is
   // told so at once and disconnected.
   std::uint8_t head[kHeaderSize];
-  if (!ReceiveExactly(head, 9)) return fail(sendFailed ? "sending failed" : "no reply (connection closed or timed out)");
-  if (std::memcmp(head, "SRV ERR\r\n", 9) == 0) return fail("refused: the service already serves 20 clients");
+  constexpr std::uint32_t kRefusalSize = sizeof kRefusalText - 1;
+  if (!ReceiveExactly(head, kRefusalSize)) {
+    return fail(sendFailed ? "sending failed" : "no reply (connection closed or timed out)");
+  }
+  if (std::memcmp(head, kRefusalText, kRefusalSize) == 0) return fail("refused: the service already serves 20 clients");
   if (sendFailed) return fail("sending failed");
-  if (!ReceiveExactly(head + 9, kHeaderSize - 9)) return fail("reply header cut off");
+  if (!ReceiveExactly(head + kRefusalSize, kHeaderSize - kRefusalSize)) return fail("reply header cut off");
   reply.length = ReadU16(head);
   reply.status = ReadS16(head + header::kStatus);
   reply.magic.assign(reinterpret_cast<const char*>(head + header::kMagic), 4);

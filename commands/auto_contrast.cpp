@@ -2,7 +2,8 @@
 // DispatchLock polling once a second (at most 20 polls), then report every
 // detector item.
 #include "commands/detectors.h"
-#include "commands/handlers.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "protocol/wait_clock.h"
 
 namespace vesk {
@@ -12,29 +13,31 @@ constexpr std::size_t kAutoContrastReplySize = 32;  // a zero word, then the rea
 constexpr std::uint32_t kPollPauseMs = 1000;
 constexpr int kMaxPolls = 20;
 
+// A run not reported as running right after the start (it may already have
+// ended) is not waited for, but its reply still carries the current
+// readings: a success reply never carries stale buffer bytes.
+void WaitForRun() {
+  if (Low16(sem_GetACB()) != 1) return;
+  for (int poll = 0; poll < kMaxPolls; ++poll) {
+    PollSleep(kPollPauseMs);
+    if (Low16(sem_GetACB()) == 0) return;
+  }
+}
+
+ReplyRecord<kAutoContrastReplySize> ReadAutoContrastResult() {
+  ReplyRecord<kAutoContrastReplySize> reply;
+  ReadDetectorItems<2>(reply);
+  return reply;
+}
+
 }  // namespace
 
 namespace commands {
 
-void DACS(Message& m) {
-  m.Finish(kAutoContrastReplySize);
-  if (sem_StartACB() != 1) {
-    m.SetStatus(kStatusFailed);
-    return;
-  }
-  m.SetStatus(static_cast<std::int16_t>(kAutoContrastReplySize));
-  // A run not reported as running right after the start (it may already
-  // have ended) is not waited for, but its reply still carries the current
-  // readings: a success reply never carries stale buffer bytes.
-  if (Low16(sem_GetACB()) == 1) {
-    for (int poll = 0; poll < kMaxPolls; ++poll) {
-      PollSleep(kPollPauseMs);
-      if (Low16(sem_GetACB()) == 0) break;
-    }
-  }
-  ReplyRecord<kAutoContrastReplySize> reply;
-  ReadDetectorItems<2>(reply);
-  reply.CommitTo(m);
+void DACS(Message& message) {
+  const bool started = sem_StartACB() == 1;
+  if (started) WaitForRun();
+  AnswerReadings(message, started, ReadAutoContrastResult);
 }
 
 }  // namespace commands

@@ -2,8 +2,9 @@
 // adjustment, wait for it inside the service (polling once a second, at most
 // 20 times) and report the lens, stigmator, IMS, contrast and brightness
 // values that it left behind. The dispatch lock stays held meanwhile.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "protocol/message.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"
@@ -58,14 +59,9 @@ AutoAdjustReply ReadAutoAdjustResult() {
 // once, or the library reports something else) there is nothing to wait
 // for, and the reply carries the values in force, like every other success.
 void RunAndWait(Message& message, const AutoAdjustment& adjustment) {
-  if (adjustment.start() != 1) {
-    message.SetStatus(kStatusFailed);
-    message.Finish(kAutoAdjustReplySize);
-    return;
-  }
-  message.SetStatus(static_cast<std::int16_t>(kAutoAdjustReplySize));
-  if (Low16(adjustment.state()) == kAdjustmentRunning) WaitForEnd(adjustment);
-  ReadAutoAdjustResult().CommitTo(message);
+  const bool started = adjustment.start() == 1;
+  if (started && Low16(adjustment.state()) == kAdjustmentRunning) WaitForEnd(adjustment);
+  AnswerReadings(message, started, ReadAutoAdjustResult);
 }
 
 }  // namespace

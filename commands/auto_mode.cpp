@@ -1,15 +1,14 @@
 // Automatic-operation mode and instrument model: EAAR reports the library's
 // automatic mode, EAAS starts one adjustment without waiting for it, PIST
 // reports the instrument's model code.
-#include "commands/handlers.h"
 #include "commands/instrument_model.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {
 namespace {
-
-constexpr std::size_t kWordReplySize = 2;
 
 // EAAS selectors 1 to 7: the adjustment to start and the mode it needs
 // first (no mode for contrast and brightness). Selector 0 starts nothing;
@@ -30,38 +29,30 @@ constexpr AutoAdjustment kAutoAdjustments[] = {
     {sem_SetASDMode, 3, sem_StartASD},  // 7 stigmation, mode 3
 };
 
-void AnswerWord(Message& m, std::uint16_t value, std::int16_t status) {
-  ReplyRecord<kWordReplySize> reply;
-  reply.U16<0>(value);
-  m.SetStatus(status);
-  reply.CommitTo(m);
-}
-
 }  // namespace
 
 namespace commands {
 
-void EAAR(Message& m) { AnswerWord(m, LowU16(sem_GetAutoMode()), static_cast<std::int16_t>(kWordReplySize)); }
+void EAAR(Message& message) { AnswerRecord(message, true, Word(LowU16(sem_GetAutoMode()))); }
 
 // The library's results are not examined: starting is all this command does.
-void EAAS(Message& m) {
-  const std::uint16_t selector = m.BodyU16<0>();
+void EAAS(Message& message) {
+  const std::uint16_t selector = message.BodyU16<0>();
   if (selector >= 1 && selector <= std::size(kAutoAdjustments)) {
     const AutoAdjustment& adjustment = kAutoAdjustments[selector - 1];
     if (adjustment.setMode != nullptr) adjustment.setMode(adjustment.mode);
     adjustment.start();
   }
-  AnswerWord(m, selector == 0 ? 0 : 1, static_cast<std::int16_t>(kWordReplySize));
+  AnswerRecord(message, true, Word(selector == 0 ? 0 : 1));
 }
 
 // A type without a model leaves the request's two body bytes in place.
-void PIST(Message& m) {
+void PIST(Message& message) {
   const std::optional<std::uint16_t> model = ModelCodeForInstrumentType(InstrumentType());
-  m.SetStatus(0);
   if (model.has_value()) {
-    AnswerWord(m, *model, 0);
+    AnswerRecord(message, true, Word(*model), OnSuccess::kZero);
   } else {
-    m.Finish(kWordReplySize);
+    AnswerEcho(message, true, sizeof(std::uint16_t));
   }
 }
 

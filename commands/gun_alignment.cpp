@@ -2,8 +2,9 @@
 // the automatic gun alignment and returns at once, EGAR reports whether it is
 // still running. The client polls; the service never waits here.
 #include "commands/command_steps.h"
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {
@@ -58,20 +59,13 @@ void EGTS(Message& message) { SetGunPair(message, sem_SetGunAlinTiltXAbs, sem_Se
 // The reply reports the idle state even though the run has just started. A
 // refused start leaves the body bytes as the buffer held them: no readings.
 void EGAS(Message& message) {
-  if (sem_StartAGA() != 1) {
-    message.SetStatus(kStatusFailed);
-    message.Finish(kGunAlignmentStateReplySize);
-    return;
-  }
-  message.SetStatus(static_cast<std::int16_t>(kGunAlignmentStateReplySize));
-  ReadGunAlignmentState(kAlignmentIdle).CommitTo(message);
+  AnswerReadings(message, sem_StartAGA() == 1, [] { return ReadGunAlignmentState(kAlignmentIdle); });
 }
 
 // Any non-zero library state counts as running. EGAR cannot fail.
 void EGAR(Message& message) {
   const std::uint16_t state = Low16(sem_GetAGA()) != 0 ? kAlignmentRunning : kAlignmentIdle;
-  message.SetStatus(static_cast<std::int16_t>(kGunAlignmentStateReplySize));
-  ReadGunAlignmentState(state).CommitTo(message);
+  AnswerRecord(message, true, ReadGunAlignmentState(state));
 }
 
 }  // namespace commands

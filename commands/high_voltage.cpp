@@ -5,8 +5,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {
@@ -77,19 +78,15 @@ bool SetAcceleratingVoltage(float kilovolts) {
 namespace commands {
 
 void FVAS(Message& message) {
-  const bool accepted = SetAcceleratingVoltage(message.BodyFloat<0>());
-  message.SetStatus(accepted ? static_cast<std::int16_t>(kHighVoltageReplySize) : kStatusFailed);
-  ReadHighVoltage().CommitTo(message);
+  AnswerWith(message, SetAcceleratingVoltage(message.BodyFloat<0>()), ReadHighVoltage);
 }
 
 void FEBS(Message& message) {
-  const bool accepted = sem_SetHT(message.BodyS16<0>()) == 1;
-  message.SetStatus(accepted ? static_cast<std::int16_t>(kHighVoltageReplySize) : kStatusFailed);
-  ReadHighVoltage().CommitTo(message);
+  AnswerWith(message, sem_SetHT(message.BodyS16<0>()) == 1, ReadHighVoltage);
 }
 
 // Reads only; the status bytes come back as the request had them.
-void FXSR(Message& message) { ReadHighVoltage().CommitTo(message); }
+void FXSR(Message& message) { AnswerRecord(message, true, ReadHighVoltage(), OnSuccess::kStatusUnchanged); }
 
 }  // namespace commands
 }  // namespace vesk

@@ -6,9 +6,10 @@
 // and the client polls IFSR.
 #include <cstring>
 
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
 #include "platform/profile.h"
+#include "protocol/command_handlers.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"
 
@@ -24,7 +25,6 @@ constexpr std::int32_t kCaptureVariant2 = 2;
 constexpr std::size_t kSaveRequestSize = 268;  // include, format, 264-byte path
 constexpr std::size_t kSavePathOffset = 4;
 constexpr std::size_t kSavePathSize = 264;
-constexpr std::size_t kWordReplySize = 2;
 
 // The capture wait: the flag is read every 10 ms for at most 180 s.
 constexpr std::uint32_t kCaptureWaitMs = 180000;
@@ -71,8 +71,8 @@ void WaitForCapture() {
 
 // IFSS and IFFS: refused while a capture is pending, and when the path
 // is not one the settings file can hold.
-void RequestCapture(Message& m, std::int32_t variant) {
-  const char* path = SavePath(m.BodyText<0>());
+void RequestCapture(Message& message, std::int32_t variant) {
+  const char* path = SavePath(message.BodyText<0>());
   const bool requested = !CapturePending() && path != nullptr;
   if (requested) {
     WriteSaveSetting("Include", "OFF");
@@ -82,10 +82,7 @@ void RequestCapture(Message& m, std::int32_t variant) {
     if (Low16(sem_GetScanSpeed()) == 0) sem_SetScanSpeed(1);
     sem_CallApp(variant, kCaptureRequest);
   }
-  ReplyRecord<kWordReplySize> reply;
-  reply.U16<0>(1);
-  m.SetStatus(requested ? static_cast<std::int16_t>(kWordReplySize) : kStatusFailed);
-  reply.CommitTo(m);
+  AnswerRecord(message, requested, Word(1));
 }
 
 }  // namespace
@@ -94,48 +91,40 @@ namespace commands {
 
 // Answers with the request body; bytes beyond a short request are zeroed
 // rather than left from an earlier message.
-void ISAV(Message& m) {
-  const std::size_t received = m.Length() > kHeaderSize ? m.Length() - kHeaderSize : 0;
-  if (received < kSaveRequestSize) std::memset(m.Body() + received, 0, kSaveRequestSize - received);
-  const char* path = SavePath(m.BodyText<kSavePathOffset>(kSavePathSize));
+void ISAV(Message& message) {
+  const std::size_t received = message.Length() > kHeaderSize ? message.Length() - kHeaderSize : 0;
+  if (received < kSaveRequestSize) std::memset(message.Body() + received, 0, kSaveRequestSize - received);
+  const char* path = SavePath(message.BodyText<kSavePathOffset>(kSavePathSize));
   if (path == nullptr) {
     // Without a path the settings can hold there is nothing safe to save to.
-    m.SetStatus(kStatusFailed);
-    m.Finish(kSaveRequestSize);
+    AnswerEcho(message, false, kSaveRequestSize);
     return;
   }
-  WriteSaveSetting("Include", m.BodyU16<0>() == 0 ? "ON" : "OFF");
-  if (const char* format = SaveFormatName(m.BodyU16<2>())) WriteSaveSetting("Format", format);
+  WriteSaveSetting("Include", message.BodyU16<0>() == 0 ? "ON" : "OFF");
+  if (const char* format = SaveFormatName(message.BodyU16<2>())) WriteSaveSetting("Format", format);
   WriteSaveSetting("Path", path);
   sem_SetImageDataFlag(1);
   sem_CallApp(kCaptureVariant1, kCaptureRequest);
   WaitForCapture();
-  m.SetStatus(0);
-  m.Finish(kSaveRequestSize);
+  AnswerEcho(message, true, kSaveRequestSize);
 }
 
-void IFSS(Message& m) { RequestCapture(m, kCaptureVariant1); }
-void IFFS(Message& m) { RequestCapture(m, kCaptureVariant2); }
+void IFSS(Message& message) { RequestCapture(message, kCaptureVariant1); }
+void IFFS(Message& message) { RequestCapture(message, kCaptureVariant2); }
 
-void IFSR(Message& m) {
-  ReplyRecord<kWordReplySize> reply;
-  reply.U16<0>(LowU16(sem_GetImageDataFlag()));
-  m.SetStatus(static_cast<std::int16_t>(kWordReplySize));
-  reply.CommitTo(m);
+void IFSR(Message& message) {
+  AnswerRecord(message, true, Word(LowU16(sem_GetImageDataFlag())));
 }
 
 // -1 only reports; any other mode is set, and handed to the manager
 // widened without sign.
-void IFRZ(Message& m) {
-  const std::int16_t mode = m.BodyS16<0>();
+void IFRZ(Message& message) {
+  const std::int16_t mode = message.BodyS16<0>();
   if (mode != -1) {
     sem_SetFreezeEx(mode, 1);
     sem_CallApp(static_cast<std::int32_t>(static_cast<std::uint16_t>(mode)), kFreezeRequest);
   }
-  ReplyRecord<kWordReplySize> reply;
-  reply.U16<0>(LowU16(sem_GetFreezeMode()));
-  m.SetStatus(0);
-  reply.CommitTo(m);
+  AnswerRecord(message, true, Word(LowU16(sem_GetFreezeMode())), OnSuccess::kZero);
 }
 
 }  // namespace commands

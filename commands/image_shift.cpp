@@ -2,8 +2,9 @@
 // Range and centre follow the instrument type; the reply shows the positions
 // in force, centred the same way, whether or not the change succeeded.
 #include "commands/command_steps.h"
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

@@ -2,8 +2,9 @@
 // fine), the two stigmators and the lens reset. Every command but ELCS
 // answers with the values read back, whether the change succeeded or not.
 #include "commands/command_steps.h"
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {
@@ -102,9 +103,7 @@ void ESMS(Message& message) {
 
 // The reset has no reply body: status 0 on success and a bare header.
 void ELCS(Message& message) {
-  const bool accepted = message.BodyU16<0>() == kLensResetRequest && sem_OLCLReset() == 1;
-  message.SetStatus(accepted ? 0 : kStatusFailed);
-  message.Finish(0);
+  AnswerHeader(message, message.BodyU16<0>() == kLensResetRequest && sem_OLCLReset() == 1);
 }
 
 }  // namespace commands

@@ -1,10 +1,10 @@
 // Optics snapshot family: EXSR reads the 114-byte OpticsSnapshot, EXAS first
 // blanks or unblanks the beam and then reads the same snapshot, so that the
 // client sees the blanking actually in force.
-#include "commands/command_steps.h"
-#include "commands/handlers.h"
 #include "commands/instrument_model.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {

@@ -1,7 +1,8 @@
 // PCD mode family: read the mode, and set it when the library reports the
 // PCD ready. The mode is passed through uninterpreted.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {
@@ -9,25 +10,17 @@ namespace {
 
 constexpr std::size_t kPcdReplySize = 12;
 
-void AnswerPcdMode(Message& m) {
-  ReplyRecord<kPcdReplySize> reply;
-  reply.U16<10>(LowU16(sem_GetPcdMode()));
-  reply.CommitTo(m);
-}
+ReplyRecord<kPcdReplySize> ReadPcdMode() { return WordRecord<kPcdReplySize, 10>(LowU16(sem_GetPcdMode())); }
 
 }  // namespace
 
 namespace commands {
 
-void APCR(Message& m) {
-  m.SetStatus(static_cast<std::int16_t>(kPcdReplySize));
-  AnswerPcdMode(m);
-}
+void APCR(Message& message) { AnswerRecord(message, true, ReadPcdMode()); }
 
-void APLS(Message& m) {
-  const bool accepted = Low16(sem_GetPcdStatus()) == 1 && sem_SetPcdMode(m.BodyS16<0>()) == 1;
-  m.SetStatus(accepted ? static_cast<std::int16_t>(kPcdReplySize) : kStatusFailed);
-  AnswerPcdMode(m);
+void APLS(Message& message) {
+  const bool accepted = Low16(sem_GetPcdStatus()) == 1 && sem_SetPcdMode(message.BodyS16<0>()) == 1;
+  AnswerWith(message, accepted, ReadPcdMode);
 }
 
 }  // namespace commands

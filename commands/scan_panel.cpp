@@ -1,7 +1,8 @@
 // Scan, panel and joystick family: scan speed, joystick, operation-panel
 // steps, rotation angle, recipe loading and moving the image to a point.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {
@@ -59,50 +60,42 @@ std::uint16_t PanelAnswer(std::uint16_t code, std::int16_t second) {
 namespace commands {
 
 // The reply body is 30 zero bytes whatever the outcome.
-void DXRS(Message& m) {
-  const bool accepted = sem_SetScanSpeed(m.BodyS16<0>()) == 1;
-  m.SetStatus(accepted ? static_cast<std::int16_t>(kScanSpeedReplySize) : kStatusFailed);
-  ReplyRecord<kScanSpeedReplySize>().CommitTo(m);
+void DXRS(Message& message) {
+  const bool accepted = sem_SetScanSpeed(message.BodyS16<0>()) == 1;
+  AnswerRecord(message, accepted, ReplyRecord<kScanSpeedReplySize>());
 }
 
-void WJOY(Message& m) {
-  sem_StgJoystick(m.BodyS16<0>(), m.BodyS16<2>(), m.BodyS16<4>());
-  m.SetStatus(0);
-  m.Finish(0);
+void WJOY(Message& message) {
+  sem_StgJoystick(message.BodyS16<0>(), message.BodyS16<2>(), message.BodyS16<4>());
+  AnswerHeader(message, true);
 }
 
-void PNEL(Message& m) {
-  const std::uint16_t answer = PanelAnswer(m.BodyU16<0>(), m.BodyS16<2>());
-  ReplyRecord<2> reply;
-  reply.U16<0>(answer);
-  m.SetStatus(0);
-  reply.CommitTo(m);
+void PNEL(Message& message) {
+  const std::uint16_t answer = PanelAnswer(message.BodyU16<0>(), message.BodyS16<2>());
+  AnswerRecord(message, true, Word(answer), OnSuccess::kZero);
 }
 
 // Whole degrees plus 180 on the wire; tenths of a degree in the library.
 // The body is not written: the requested value comes back.
-void ERAS(Message& m) {
-  const std::int32_t tenths = (static_cast<std::int32_t>(m.BodyU16<0>()) - 180) * 10;
+void ERAS(Message& message) {
+  const std::int32_t tenths = (static_cast<std::int32_t>(message.BodyU16<0>()) - 180) * 10;
   const bool accepted = sem_SetRrdAngleAbs(static_cast<std::int16_t>(tenths)) == 1;
-  m.SetStatus(accepted ? 0 : kStatusFailed);
-  m.Finish(2);
+  AnswerEcho(message, accepted, sizeof(std::uint16_t));
 }
 
 // The name must end within the received body; one that does not is
 // refused without reaching the library.
-void XRFX(Message& m) {
-  const char* name = m.BodyText<0>();
+void XRFX(Message& message) {
+  const char* name = message.BodyText<0>();
   const bool accepted = name != nullptr && sem_LoadRecipeFileEx(name, 0, 1, 1) == 1;
-  m.SetStatus(accepted ? 0 : kStatusFailed);
-  m.Finish(0);
+  AnswerHeader(message, accepted);
 }
 
-void WSCS(Message& m) {
-  ImageMoveRecord move{kFrameWidth, kFrameHeight, FrameHundredthsToPixels(m.BodyU16<0>(), kFrameWidth),
-                       FrameHundredthsToPixels(m.BodyU16<2>(), kFrameHeight)};
+void WSCS(Message& message) {
+  ImageMoveRecord move{kFrameWidth, kFrameHeight, FrameHundredthsToPixels(message.BodyU16<0>(), kFrameWidth),
+                       FrameHundredthsToPixels(message.BodyU16<2>(), kFrameHeight)};
   sem_MoveImage(0, &move);
-  m.SetStatus(0);
-  m.Finish(0);
+  AnswerHeader(message, true);
 }
 
 }  // namespace commands

@@ -2,8 +2,9 @@
 // status. Only the byte order is converted: positions, distances and the
 // stage values keep the library's own units. Nothing here waits for the
 // stage; clients follow a move with WSTR.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "scope/sem.h"
 
 namespace vesk {
@@ -15,9 +16,9 @@ constexpr std::int16_t kMoving = 2;
 
 // The request body is the wire form of StagePositionRecord: five axis
 // words, then five WireFloat values.
-StagePositionRecord PositionFromWire(const Message& m) {
+StagePositionRecord PositionFromWire(const Message& message) {
   StagePositionRecord record{};
-  const std::uint8_t* body = m.Body();
+  const std::uint8_t* body = message.Body();
   for (int axis = 0; axis < kStageAxes; ++axis) {
     record.axisWord[axis] = ReadU16(body + 2 * axis);
     record.value[axis] = FloatFromWire(body + 10 + 4 * axis);
@@ -25,10 +26,9 @@ StagePositionRecord PositionFromWire(const Message& m) {
   return record;
 }
 
-void Move(Message& m, std::int32_t(SEM_CALL* move)(StagePositionRecord*)) {
-  StagePositionRecord record = PositionFromWire(m);
-  m.SetStatus(move(&record) == 1 ? 0 : kStatusFailed);
-  m.Finish(0);
+void Move(Message& message, std::int32_t(SEM_CALL* move)(StagePositionRecord*)) {
+  StagePositionRecord record = PositionFromWire(message);
+  AnswerHeader(message, move(&record) == 1);
 }
 
 StageInfoRecord ReadStageInfo() {
@@ -41,34 +41,31 @@ StageInfoRecord ReadStageInfo() {
 
 namespace commands {
 
-void WABS(Message& m) { Move(m, sem_SetStagePosAbs); }
-void WRES(Message& m) { Move(m, sem_SetStagePosRel); }
+void WABS(Message& message) { Move(message, sem_SetStagePosAbs); }
+void WRES(Message& message) { Move(message, sem_SetStagePosRel); }
 
 // The second stop is made only when the first was accepted.
-void WDSS(Message& m) {
+void WDSS(Message& message) {
   const bool stopped = sem_StopStage() == 1 && sem_StopStageR() == 1;
-  m.SetStatus(stopped ? 0 : kStatusFailed);
-  m.Finish(0);
+  AnswerHeader(message, stopped);
 }
 
-void WINR(Message& m) {
+void WINR(Message& message) {
   const StageInfoRecord info = ReadStageInfo();
   ReplyRecord<kStageInfoReplySize> reply;
   for (std::size_t axis = 0; axis < kStageAxes; ++axis) {
     reply.U16At(2 * axis, (info.axisStatus[axis] & kAxisFlagMask) != 0 ? 1 : 0);
   }
   for (std::size_t i = 0; i < kStageValues; ++i) reply.FloatAt(10 + 4 * i, info.stageValue[i]);
-  m.SetStatus(static_cast<std::int16_t>(kStageInfoReplySize));
-  reply.CommitTo(m);
+  AnswerRecord(message, true, reply);
 }
 
-void WSTR(Message& m) {
+void WSTR(Message& message) {
   const StageInfoRecord info = ReadStageInfo();
   ReplyRecord<kStageStatusReplySize> reply;
   reply.S16<0>(Low16(sem_GetStageMoveStatus()) == 1 ? kMoving : 0);
   for (std::size_t axis = 0; axis < kStageAxes; ++axis) reply.FloatAt(2 + 4 * axis, info.position[axis]);
-  m.SetStatus(static_cast<std::int16_t>(kStageStatusReplySize));
-  reply.CommitTo(m);
+  AnswerRecord(message, true, reply);
 }
 
 }  // namespace commands

@@ -1,8 +1,9 @@
 // Vacuum and pressure family: all four answer with the VacuumStatusRecord
 // read fresh from the library on success; on failure the body is left as
 // received and carries no readings.
-#include "commands/handlers.h"
 #include "commands/readings.h"
+#include "commands/reply.h"
+#include "protocol/command_handlers.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"
 
@@ -16,19 +17,14 @@ constexpr std::int16_t kManualAdjustment = 0;
 constexpr std::int16_t kAutomaticAdjustment = 1;
 constexpr std::int16_t kLowPressureInstrumentType = 12;
 
-void Answer(Message& m, bool accepted) {
-  if (accepted) {
-    ReplyRecord<kVacuumStatusSize> record;
-    record.U16<0>(LowU16(sem_GetVacuumMode()));
-    record.U16<2>(LowU16(sem_GetPressureManual()));
-    record.U16<4>(LowU16(sem_GetOrificeDiam()));
-    record.U16<6>(LowU16(sem_GetPressureAdjMode()));
-    record.U16<8>(LowU16(sem_GetArrivalPressure()));
-    record.CommitTo(m);
-  } else {
-    m.Finish(kVacuumStatusSize);
-  }
-  m.SetStatus(accepted ? static_cast<std::int16_t>(kVacuumStatusSize) : kStatusFailed);
+ReplyRecord<kVacuumStatusSize> ReadVacuumStatus() {
+  ReplyRecord<kVacuumStatusSize> record;
+  record.U16<0>(LowU16(sem_GetVacuumMode()));
+  record.U16<2>(LowU16(sem_GetPressureManual()));
+  record.U16<4>(LowU16(sem_GetOrificeDiam()));
+  record.U16<6>(LowU16(sem_GetPressureAdjMode()));
+  record.U16<8>(LowU16(sem_GetArrivalPressure()));
+  return record;
 }
 
 // Manual pressure: -1, 0 or 1. The switch to manual adjustment stays in
@@ -55,10 +51,12 @@ bool SearchPressure(std::int16_t target) {
 
 namespace commands {
 
-void FLVR(Message& m) { Answer(m, true); }
-void FVMS(Message& m) { Answer(m, sem_SetVacuumMode(m.BodyS16<0>()) == 1); }
-void FPMS(Message& m) { Answer(m, SetManualPressure(m.BodyS16<0>())); }
-void FPAS(Message& m) { Answer(m, SearchPressure(m.BodyS16<0>())); }
+void FLVR(Message& message) { AnswerRecord(message, true, ReadVacuumStatus()); }
+void FVMS(Message& message) {
+  AnswerReadings(message, sem_SetVacuumMode(message.BodyS16<0>()) == 1, ReadVacuumStatus);
+}
+void FPMS(Message& message) { AnswerReadings(message, SetManualPressure(message.BodyS16<0>()), ReadVacuumStatus); }
+void FPAS(Message& message) { AnswerReadings(message, SearchPressure(message.BodyS16<0>()), ReadVacuumStatus); }
 
 }  // namespace commands
 }  // namespace vesk

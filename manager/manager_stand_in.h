@@ -12,8 +12,8 @@
 #include <mutex>
 #include <vector>
 
+#include "desktop/window.h"
 #include "platform/platform.h"
-#include "platform/window.h"
 
 namespace vesk::manager {
 

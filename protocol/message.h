@@ -25,6 +25,9 @@ inline constexpr std::size_t kReserved = 12; // 4 bytes, echoed
 
 inline constexpr std::uint8_t kReplyMagic[4] = {0x42, 0x53, 0x21, 0x61};  // "BS!a"
 inline constexpr std::int16_t kStatusFailed = -1;
+// What a client turned away for want of a free slot receives instead of a
+// reply, before the connection is closed.
+inline constexpr char kRefusalText[] = "SRV ERR\r\n";
 
 // A request or reply in a connection's 1024-byte message buffer. Handlers
 // read request fields at fixed body offsets and write the reply in place.

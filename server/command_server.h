@@ -125,10 +125,6 @@ plat::Lock& DispatchLock();
 // Serves one connection until the client leaves; the body of its thread.
 void ServeConnection(ClientSlot& slot);
 
-// Sends all count bytes; 1 on success, 0 when a send failed or the
-// connection closed (a count of 0 gives 0).
-int SendAll(plat::SocketHandle socket, const std::uint8_t* data, int count);
-
 // The local host's first IPv4 address in dotted form; false when the host
 // name is unavailable, empty or does not resolve.
 bool ResolveLocalAddress(char* dotted, int size);

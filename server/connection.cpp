@@ -1,5 +1,6 @@
 // The connection loop: framing of requests by their header, dispatch under
 // DispatchLock, and sending of the reply.
+#include "platform/socket_stream.h"
 #include "protocol/command_table.h"
 #include "server/command_server.h"
 #include "server/diagnostics.h"
@@ -7,57 +8,57 @@
 namespace vesk {
 namespace {
 
-enum class Arrival { kWhole, kEnded, kTooSlow };
+using plat::Arrival;
+
+bool IsReceiveTimeout(int error) { return error == plat::kWsaEwouldblock || error == plat::kWsaEtimedout; }
 
 // The receiving side of one connection. The socket carries the request
 // time-out for good: between requests a receive that times out is simply
 // made again; once a request's first byte is in, the wait is cut to what is
 // left of the time-out, which costs a system call only when some of it has
-// gone (a request that arrives in one piece needs none).
-struct Receiver {
+// gone (a request that arrives in one piece needs none). A request is never
+// dispatched before all its bytes are here.
+struct Receiver final : plat::ReceivePace {
+  Receiver(ClientSlot& owner, plat::SocketHandle connection, std::uint32_t timeout)
+      : slot(owner), socket(connection), timeoutMs(timeout) {}
+
   ClientSlot& slot;
   plat::SocketHandle socket;
   std::uint32_t timeoutMs;       // 0: no limit
   bool started = false;          // a byte of the current request has arrived
   bool shortened = false;        // the socket's time-out is below timeoutMs
   std::uint32_t firstByteTick = 0;
-};
 
-bool TimedOut(const Receiver& receiver) {
-  return receiver.timeoutMs != 0 && plat::Platform().tickCount() - receiver.firstByteTick >= receiver.timeoutMs;
-}
-
-bool IsReceiveTimeout(int error) { return error == plat::kWsaEwouldblock || error == plat::kWsaEtimedout; }
-
-// Takes exactly count bytes off the socket. A request is never dispatched
-// before all its bytes are here.
-Arrival ReceiveExactly(Receiver& receiver, std::uint8_t* buffer, std::uint32_t count) {
-  const plat::PlatformApi& os = plat::Platform();
-  std::uint32_t received = 0;
-  while (received < count) {
-    if (receiver.started && receiver.timeoutMs != 0) {
-      const std::uint32_t elapsed = os.tickCount() - receiver.firstByteTick;
-      if (elapsed >= receiver.timeoutMs) return Arrival::kTooSlow;
-      if (elapsed > 0) {
-        os.setReceiveTimeout(receiver.socket, receiver.timeoutMs - elapsed);
-        receiver.shortened = true;
-      }
-    }
-    const int n = os.recv(receiver.socket, buffer + received, static_cast<int>(count - received), 0);
-    if (n <= 0) {
-      const bool timedOut = n < 0 && receiver.timeoutMs != 0 && IsReceiveTimeout(os.lastSocketError());
-      if (timedOut && !receiver.started) continue;  // an idle connection: wait on
-      return timedOut || (n < 0 && receiver.started && TimedOut(receiver)) ? Arrival::kTooSlow : Arrival::kEnded;
-    }
-    if (!receiver.started) {
-      receiver.started = true;
-      receiver.firstByteTick = os.tickCount();
-      receiver.slot.requestUnderWay.store(true);
-    }
-    received += static_cast<std::uint32_t>(n);
+  bool TimedOut() const {
+    return timeoutMs != 0 && plat::Platform().tickCount() - firstByteTick >= timeoutMs;
   }
-  return Arrival::kWhole;
-}
+
+  bool BeforeReceive() override {
+    if (!started || timeoutMs == 0) return true;
+    const plat::PlatformApi& os = plat::Platform();
+    const std::uint32_t elapsed = os.tickCount() - firstByteTick;
+    if (elapsed >= timeoutMs) return false;
+    if (elapsed > 0) {
+      os.setReceiveTimeout(socket, timeoutMs - elapsed);
+      shortened = true;
+    }
+    return true;
+  }
+
+  void Received() override {
+    if (started) return;
+    started = true;
+    firstByteTick = plat::Platform().tickCount();
+    slot.requestUnderWay.store(true);
+  }
+
+  bool ReceiveAgain(int result, Arrival* arrival) override {
+    const bool timedOut = result < 0 && timeoutMs != 0 && IsReceiveTimeout(plat::Platform().lastSocketError());
+    if (timedOut && !started) return true;  // an idle connection: wait on
+    *arrival = timedOut || (result < 0 && started && TimedOut()) ? Arrival::kTooSlow : Arrival::kEnded;
+    return false;
+  }
+};
 
 // Back to waiting for the next request without limit.
 void EndRequest(Receiver& receiver) {
@@ -72,7 +73,7 @@ void EndRequest(Receiver& receiver) {
 // connection is to end.
 bool ReceiveRequest(Receiver& receiver) {
   ClientSlot& slot = receiver.slot;
-  Arrival arrival = ReceiveExactly(receiver, slot.header, kHeaderSize);
+  Arrival arrival = plat::ReceiveExactly(receiver.socket, slot.header, kHeaderSize, receiver);
   if (arrival == Arrival::kWhole) {
     slot.expectedLength = ReadU16(slot.header + header::kLength);
     // A length that cannot frame a message, or would not fit the buffer,
@@ -81,7 +82,8 @@ bool ReceiveRequest(Receiver& receiver) {
       ReportBoth("%d bad message length %u, closed.\n", slot.index, static_cast<unsigned>(slot.expectedLength));
       return false;
     }
-    arrival = ReceiveExactly(receiver, slot.body, slot.expectedLength - static_cast<std::uint32_t>(kHeaderSize));
+    const std::uint32_t bodySize = slot.expectedLength - static_cast<std::uint32_t>(kHeaderSize);
+    arrival = plat::ReceiveExactly(receiver.socket, slot.body, bodySize, receiver);
   }
   if (arrival == Arrival::kTooSlow) {
     ReportBoth("%d request not complete within %u ms, closed.\n", slot.index,
@@ -97,17 +99,18 @@ bool ReceiveRequest(Receiver& receiver) {
 // buffers fill. Checking every request would cost a system call each.
 constexpr std::uint32_t kRepliesBetweenReadChecks = 2048;
 
-}  // namespace
-
-int SendAll(plat::SocketHandle socket, const std::uint8_t* data, int count) {
-  int sent = 0;
-  do {
-    const int n = plat::Platform().send(socket, data + sent, count - sent);
-    if (n <= 0) return 0;
-    sent += n;
-  } while (sent < count);
-  return 1;
+// Runs the request and sends its reply, one command at a time across all
+// connections; the reply's length, or 0 when it could not leave.
+int RunAndReply(ClientSlot& slot, plat::SocketHandle socket) {
+  plat::LockGuard commandLock(DispatchLock());
+  DispatchCommand(slot.header, slot.body);
+  const int replyLength = ReadU16(slot.header + header::kLength);
+  // A reply that cannot leave within the send time-out means the client
+  // stopped reading; drop it rather than hold the lock for everyone.
+  return plat::SendAll(socket, slot.messageBuffer, replyLength) == 1 ? replyLength : 0;
 }
+
+}  // namespace
 
 void ServeConnection(ClientSlot& slot) {
   const plat::SocketHandle socket = slot.socket;
@@ -127,22 +130,17 @@ void ServeConnection(ClientSlot& slot) {
       }
       sentSinceReadCheck = 0;
     }
-    DispatchLock().Enter();
-    DispatchCommand(slot.header, slot.body);
-    const int replyLength = ReadU16(slot.header + header::kLength);
-    // A reply that cannot leave within the send time-out means the client
-    // stopped reading; drop it rather than hold the lock for everyone.
-    const bool sent = SendAll(socket, slot.messageBuffer, replyLength) == 1;
-    DispatchLock().Leave();
-    if (!sent) break;
+    const int replyLength = RunAndReply(slot, socket);
+    if (replyLength == 0) break;
     sentSinceReadCheck += static_cast<std::uint32_t>(replyLength);
     EndRequest(receiver);
   }
 
-  slot.lock.Enter();
-  plat::Platform().closeSocket(slot.socket);
-  slot.socket = plat::kInvalidSocket;
-  slot.lock.Leave();
+  {
+    plat::LockGuard slotLock(slot.lock);
+    plat::Platform().closeSocket(slot.socket);
+    slot.socket = plat::kInvalidSocket;
+  }
   ReportDeparture(slot.index, slot.clientName);
   // The last touch of the server: after this it may be destroyed.
   slot.server->ConnectionEnded();

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/socket_stream.h"
 #include "server/command_server.h"
 #include "server/diagnostics.h"
 #include "server/socket_error_text.h"
@@ -9,7 +10,6 @@
 namespace vesk {
 namespace {
 
-constexpr char kRefusal[] = "SRV ERR\r\n";
 // A failing accept (out of descriptors, say) is retried after this pause
 // rather than at once, so the listener cannot spin on the processor.
 constexpr std::uint32_t kAcceptRetryPauseMs = 50;
@@ -217,18 +217,16 @@ bool CommandServer::TakeSlot(plat::SocketHandle accepted) {
   // Each slot's lock is held only while looking at it, and across the store
   // of the new socket.
   for (ClientSlot& slot : slots_) {
-    slot.lock.Enter();
-    if (slot.socket != plat::kInvalidSocket) {
-      slot.lock.Leave();
-      continue;
+    {
+      plat::LockGuard guard(slot.lock);
+      if (slot.socket != plat::kInvalidSocket) continue;
+      slot.socket = accepted;
+      slot.requestUnderWay.store(false);
+      slot.idleSinceTick.store(os.tickCount());
+      os.setSendTimeout(accepted, replySendTimeoutMs_.load());
+      os.setKeepAlive(accepted, keepAliveMs_.load());
+      connections_.Add();
     }
-    slot.socket = accepted;
-    slot.requestUnderWay.store(false);
-    slot.idleSinceTick.store(os.tickCount());
-    os.setSendTimeout(accepted, replySendTimeoutMs_.load());
-    os.setKeepAlive(accepted, keepAliveMs_.load());
-    connections_.Add();
-    slot.lock.Leave();
 
     plat::ThreadHandle thread = os.startThread(ConnectionThreadStart, &slot);
     if (thread != nullptr) {
@@ -238,10 +236,11 @@ bool CommandServer::TakeSlot(plat::SocketHandle accepted) {
     // No thread for this connection: give the slot back rather than leave
     // it busy for ever.
     ReportBoth("error at _beginthread(): connection %d closed.\n", slot.index);
-    slot.lock.Enter();
-    os.closeSocket(slot.socket);
-    slot.socket = plat::kInvalidSocket;
-    slot.lock.Leave();
+    {
+      plat::LockGuard guard(slot.lock);
+      os.closeSocket(slot.socket);
+      slot.socket = plat::kInvalidSocket;
+    }
     connections_.Done();
     return true;
   }
@@ -287,7 +286,8 @@ bool CommandServer::ReclaimIdleSlot() {
 
 void CommandServer::RefuseConnection(plat::SocketHandle accepted) {
   const plat::PlatformApi& os = plat::Platform();
-  if (SendAll(accepted, reinterpret_cast<const std::uint8_t*>(kRefusal), sizeof kRefusal - 1) == 0) {
+  const auto* refusal = reinterpret_cast<const std::uint8_t*>(kRefusalText);
+  if (plat::SendAll(accepted, refusal, sizeof kRefusalText - 1) == 0) {
     ReportBoth("waring at send byebye:%d,%s\n", kClientSlotCount, LastSocketErrorText());
   }
   if (os.closeSocket(accepted) != 0) {

@@ -72,4 +72,12 @@ class DoubleTest : public ::testing::Test {
 // The integer arguments of the only (or the n-th) call to op.
 std::vector<std::int64_t> ArgsOf(SemOp op, std::size_t nth = 0);
 
+// The words the handler tests use for the double's journal and results.
+using scope_double::CallNames;
+using scope_double::ScriptResults;
+using scope_double::SetHook;
+using scope_double::SetResult;
+using Names = std::vector<std::string>;
+using Args = std::vector<std::int64_t>;
+
 }  // namespace vesk::testing

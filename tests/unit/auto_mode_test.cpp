@@ -4,10 +4,6 @@
 namespace vesk::testing {
 namespace {
 
-using scope_double::CallNames;
-using scope_double::SetResult;
-using Names = std::vector<std::string>;
-
 class AutoModeTest : public DoubleTest {};
 
 TEST_F(AutoModeTest, AutoModePassesThrough) {

@@ -8,9 +8,6 @@
 namespace vesk::testing {
 namespace {
 
-using scope_double::ScriptResults;
-using scope_double::SetResult;
-
 class HighVoltageTest : public DoubleTest {};
 
 std::int64_t VoltsSetFor(float kilovolts) {

@@ -12,11 +12,6 @@
 namespace vesk::testing {
 namespace {
 
-using scope_double::CallNames;
-using scope_double::SetResult;
-using Args = std::vector<std::int64_t>;
-using Names = std::vector<std::string>;
-
 class ImageCaptureTest : public DoubleTest {
  protected:
   void SetUp() override {

@@ -45,26 +45,20 @@ TEST(WireIntegers, BigEndianSignedAndUnsigned) {
   EXPECT_EQ(ReadS32(bytes), -1);
 }
 
-TEST(CommandTables, HoldEveryCodeOnceInTableOrder) {
-  const char* base[] = {"FVAS", "FEBS", "FXSR", "ECLS", "EOCS", "EOFS", "EOWS", "ESMS", "EMGS", "EFAS",
-                        "ESAS", "ELCS", "EXSR", "APCR", "APLS", "WABS", "WRES", "WDSS", "WINR", "WSTR",
-                        "DSCS", "DSBS", "DRCS", "DRBS", "DTGS", "DTBS", "DCGS", "DCSS", "DCBS", "DHGS",
-                        "DHSS", "DHBS", "DHLS", "DUCS", "DUBS", "DACS", "DDSR", "DWCS", "DWSR", "IFSR",
-                        "IFFS", "EAAR", "EAAS", "IFSS", "EISS", "EGSS", "EGTS", "EGAS", "EGAR", "EXAS"};
-  const char* extended[] = {"EMGD", "EOCD", "EOFD", "DSCD", "DSBD", "ESXD", "ESYD", "DXRS", "WJOY", "ISAV", "PNEL",
-                            "IFRZ", "ERAS", "PIST", "FVMS", "FPMS", "FPAS", "FLVR", "ECCS", "XRFX", "WSCS"};
-  ASSERT_EQ(BaseCommandTable().size(), std::size(base));
-  ASSERT_EQ(ExtendedCommandTable().size(), std::size(extended));
+// The codes, their order and their number are pinned by docs/commands.md
+// (command_catalogue_test).
+TEST(CommandTables, HoldEveryCodeOnceWithItsHandler) {
   std::set<std::string> seen;
-  for (std::size_t i = 0; i < std::size(base); ++i) {
-    EXPECT_STREQ(BaseCommandTable()[i].code, base[i]) << i;
-    seen.insert(BaseCommandTable()[i].code);
+  std::size_t entries = 0;
+  for (CommandTable table : {BaseCommandTable(), ExtendedCommandTable()}) {
+    for (const CommandTableEntry& entry : table) {
+      EXPECT_EQ(std::strlen(entry.code), 4u) << entry.code;
+      EXPECT_NE(entry.handler, nullptr) << entry.code;
+      seen.insert(entry.code);
+      ++entries;
+    }
   }
-  for (std::size_t i = 0; i < std::size(extended); ++i) {
-    EXPECT_STREQ(ExtendedCommandTable()[i].code, extended[i]) << i;
-    seen.insert(ExtendedCommandTable()[i].code);
-  }
-  EXPECT_EQ(seen.size(), 71u);
+  EXPECT_EQ(seen.size(), entries);
 }
 
 class DispatchTest : public DoubleTest {};

@@ -19,8 +19,8 @@
 #endif
 
 #include "app/resources.h"
-#include "platform/ui.h"
-#include "platform/window.h"
+#include "desktop/ui.h"
+#include "desktop/window.h"
 #include "tests/support/tcp_support.h"
 
 namespace vesk::testing {
@@ -241,19 +241,14 @@ TEST_F(WindowTest, SendersAreReleasedWhenTheWindowGoesUnanswered) {
   // ends its thread while a send waits. Either way the sender gets 0.
   for (bool endThread : {false, true}) {
     std::promise<WindowHandle> created;
-    std::atomic<bool> sending{false};
     std::thread owner([&] {
       WindowHandle window = plat::CreateTopLevelWindow("WindowTestClass", "silent");
       created.set_value(window);
-      while (!sending) std::this_thread::yield();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the send queue up
+      while (!plat::SentMessageWaiting()) std::this_thread::yield();  // the send has queued up
       if (!endThread) plat::DestroyWindow(window);
     });
     const WindowHandle window = created.get_future().get();
-    const LResult result = WithinWatchdog([&] {
-      sending = true;
-      return plat::SendWindowMessage(window, kPing, 1, 0);
-    });
+    const LResult result = WithinWatchdog([&] { return plat::SendWindowMessage(window, kPing, 1, 0); });
     owner.join();
     EXPECT_EQ(result, 0) << endThread;
     EXPECT_FALSE(plat::IsWindow(window)) << endThread;

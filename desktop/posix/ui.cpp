@@ -5,8 +5,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/posix/ui_internal.h"
-#include "platform/ui.h"
+#include "desktop/posix/ui_internal.h"
+#include "desktop/ui.h"
 
 namespace plat {
 namespace {

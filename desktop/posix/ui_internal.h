@@ -1,7 +1,7 @@
 // Shared between the POSIX window layer and its resource tables.
 #pragma once
 
-#include "platform/ui.h"
+#include "desktop/ui.h"
 
 namespace plat::posix {
 

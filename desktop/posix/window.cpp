@@ -11,9 +11,9 @@
 #include <strings.h>
 #include <vector>
 
+#include "desktop/posix/ui_internal.h"
+#include "desktop/window.h"
 #include "platform/platform.h"
-#include "platform/posix/ui_internal.h"
-#include "platform/window.h"
 
 namespace plat {
 namespace {
@@ -312,6 +312,12 @@ bool GetWindowMessage(WindowMessage* message) {
     if (TakeNext(queue, message)) return message->message != kWmQuit;
     queue.changed.wait(lock);
   }
+}
+
+bool SentMessageWaiting() {
+  ThreadQueue& queue = *CurrentQueue();
+  std::lock_guard<std::mutex> guard(queue.mutex);
+  return !queue.sent.empty();
 }
 
 bool PeekWindowMessage(WindowMessage* message) {

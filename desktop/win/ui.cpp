@@ -5,8 +5,8 @@
 
 #include <shellapi.h>
 
-#include "platform/ui.h"
-#include "platform/win/ui_internal.h"
+#include "desktop/ui.h"
+#include "desktop/win/ui_internal.h"
 
 namespace plat {
 namespace {

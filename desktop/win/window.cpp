@@ -7,9 +7,9 @@
 
 #include <map>
 
-#include "platform/win/ui_internal.h"
+#include "desktop/win/ui_internal.h"
+#include "desktop/window.h"
 #include "platform/platform.h"
-#include "platform/window.h"
 
 namespace plat {
 namespace {
@@ -152,6 +152,8 @@ bool GetWindowMessage(WindowMessage* message) {
   *message = LayerMessage(native);
   return result != 0;
 }
+
+bool SentMessageWaiting() { return (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; }
 
 bool PeekWindowMessage(WindowMessage* message) {
   MSG native{};

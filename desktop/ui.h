@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/window.h"
+#include "desktop/window.h"
 
 namespace plat {
 

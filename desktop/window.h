@@ -104,6 +104,10 @@ void* WindowContext(WindowHandle window);
 // handle, and when the window goes away before it could answer.
 LResult SendWindowMessage(WindowHandle window, MessageId message, WParam wParam, LParam lParam);
 
+// GetQueueStatus(QS_SENDMESSAGE): whether a message that another thread
+// sent is waiting in the calling thread's queue; nothing is served.
+bool SentMessageWaiting();
+
 // PostMessageA: queues the message for the window's thread and returns at
 // once; false for an invalid handle. A null window posts to the calling
 // thread's own queue.
