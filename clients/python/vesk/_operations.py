@@ -15,13 +15,14 @@ from .images import Capture, local_image_path
 class Call:
     """Step: send a request and receive its Reply (or the error it means)."""
 
-    __slots__ = ("code", "fields", "body", "progress")
+    __slots__ = ("code", "fields", "body", "progress", "timeout")
 
-    def __init__(self, code, fields=None, body=None, progress=None):
+    def __init__(self, code, fields=None, body=None, progress=None, timeout=None):
         self.code = code
         self.fields = fields or {}
         self.body = body
         self.progress = progress  # called about once a second while the reply is awaited
+        self.timeout = timeout  # None: the command's wait in the service plus Scope.timeout
 
 
 class Sleep:
@@ -147,31 +148,32 @@ def _typed_doc(command):
 
 # ---- Waits ----
 
-def autofocus(self, progress=None):
+def autofocus(self, progress=None, timeout=None):
     """Automatic focus (EFAS): the service waits for the run, up to about 20 s.
 
     Returns an AutoRun: the readings the run left (objective, working
     distance, stigmators, IMS, contrast, brightness) and `still_running`,
     True when the run had not ended when the service stopped waiting.
-    `progress` is called about once a second while the service waits.
+    `progress` is called about once a second while the service waits;
+    `timeout` (seconds) defaults to the service's limit plus Scope.timeout.
     Raises Refused when the run cannot start (high voltage off, beam
     blanked, another run going)."""
-    return (yield from _auto_run("EFAS", progress))
+    return (yield from _auto_run("EFAS", progress, timeout))
 
 
-def autostigmate(self, progress=None):
+def autostigmate(self, progress=None, timeout=None):
     """Automatic stigmation (ESAS); as autofocus()."""
-    return (yield from _auto_run("ESAS", progress))
+    return (yield from _auto_run("ESAS", progress, timeout))
 
 
-def auto_contrast_brightness(self, progress=None):
+def auto_contrast_brightness(self, progress=None, timeout=None):
     """Automatic contrast and brightness (DACS); as autofocus(), with the
     15 detector items as readings."""
-    return (yield from _auto_run("DACS", progress))
+    return (yield from _auto_run("DACS", progress, timeout))
 
 
-def _auto_run(code, progress):
-    reply = yield Call(code, progress=progress)
+def _auto_run(code, progress, timeout):
+    reply = yield Call(code, progress=progress, timeout=timeout)
     mode = yield Call("EAAR")
     return AutoRun(reply, mode.auto_mode)
 
@@ -271,18 +273,21 @@ def capture(self, path, format="bmp", data_bar=False, variant=1, wait=True, time
     return _capture(self, path, "bmp", False, optics, saved=wait)
 
 
-def save_image(self, path, format="bmp", data_bar=False, progress=None):
+def save_image(self, path, format="bmp", data_bar=False, progress=None, timeout=None):
     """Capture and save an image with ISAV, which waits inside the service
     until the image is saved (up to about 180 s; no other client's command
     runs meanwhile). format: "bmp", "tiff", "jpeg", or None to keep the
     format last written; data_bar adds the instrument's data bar.
+    `progress` is called about once a second while the service waits;
+    `timeout` defaults to the service's limit plus Scope.timeout.
     Returns a Capture. ISAV is an extended command (EnableFenk)."""
     code = 0 if format is None else IMAGE_FORMATS.get(str(format).lower())
     if code is None:
         raise ValueError("format is one of %s, or None" % ", ".join(IMAGE_FORMATS))
     optics = yield Call("EXSR")
     # The wire's include field is inverted: 0 asks for the data bar.
-    yield Call("ISAV", {"include": 0 if data_bar else 1, "format": code, "path": path}, progress=progress)
+    yield Call("ISAV", {"include": 0 if data_bar else 1, "format": code, "path": path}, progress=progress,
+               timeout=timeout)
     return _capture(self, path, format, data_bar, optics, saved=True)
 
 

@@ -152,7 +152,7 @@ class Scope:
             value = error = None
             try:
                 if isinstance(step, Call):
-                    value = await self._exchange(step)
+                    value = await self._exchange(step, step.timeout)
                 elif isinstance(step, Sleep):
                     await asyncio.sleep(step.seconds)
                 elif isinstance(step, Report):

@@ -198,7 +198,7 @@ class Scope:
             value = error = None
             try:
                 if isinstance(step, Call):
-                    value = self._exchange(step)
+                    value = self._exchange(step, step.timeout)
                 elif isinstance(step, Sleep):
                     time.sleep(step.seconds)
                 elif isinstance(step, Report):
