@@ -73,7 +73,8 @@ def _shortest_float32(value):
 class Command:
     """One command: code, table, layouts, status rules, service wait."""
 
-    def __init__(self, data):
+    def __init__(self, data, max_body):
+        self.max_body = max_body
         self.code = data["code"]
         self.table = data["table"]
         self.entry = data["entry"]
@@ -114,7 +115,7 @@ class Command:
             raise TypeError("%s needs %s" % (self.code, ", ".join(missing)))
         body = bytearray(self.request_size)
         for field in self.request:
-            data = _encode_field(self.code, field, given[field.name], text_encoding)
+            data = _encode_field(self.code, field, given[field.name], text_encoding, self.max_body)
             end = field.offset + len(data)
             if len(body) < end:
                 body.extend(bytes(end - len(body)))
@@ -144,13 +145,13 @@ class Command:
         return ", ".join(f.python_name for f in self.request)
 
 
-def _encode_field(code, field, value, text_encoding):
+def _encode_field(code, field, value, text_encoding, max_body):
     what = "%s %s" % (code, field.python_name)
     if field.type == "text":
         data = value if isinstance(value, (bytes, bytearray)) else str(value).encode(text_encoding)
         if b"\0" in data:
             raise OutOfRange("%s: the text holds a NUL" % what)
-        room = field.width if not field.variable else 1008 - field.offset
+        room = field.width if not field.variable else max_body - field.offset
         if len(data) + 1 > room:
             raise OutOfRange("%s: the text takes %d bytes with its NUL; at most %d fit" % (what, len(data) + 1, room))
         data = bytes(data) + b"\0"
@@ -183,7 +184,7 @@ class Catalogue:
     def __init__(self, data):
         self.header_size = data["headerSize"]
         self.max_message_size = data["maxMessageSize"]
-        self.commands = [Command(c) for c in data["commands"]]
+        self.commands = [Command(c, self.max_message_size - self.header_size) for c in data["commands"]]
         self._by_code = {c.code: c for c in self.commands}
 
     def get(self, code):
