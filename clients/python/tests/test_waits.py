@@ -22,9 +22,9 @@ class StageMoves(unittest.TestCase):
         # Real time: the stage travels 4 mm/s.
         with Service("--time-scale", "1") as service, vesk.Scope("127.0.0.1", service.port) as scope:
             seen = []
-            position = scope.move_stage(x=1.0, y=-0.5, progress=seen.append)
-            self.assertAlmostEqual(position.x, 1.0, places=3)
-            self.assertAlmostEqual(position.y, -0.5, places=3)
+            position = scope.move_stage(x=2.0, y=-1.0, progress=seen.append)
+            self.assertAlmostEqual(position.x, 2.0, places=3)
+            self.assertAlmostEqual(position.y, -1.0, places=3)
             self.assertFalse(position.moving)
             self.assertTrue(any(p.reading.moving for p in seen))
             with self.assertRaises(vesk.WaitTimeout) as gave_up:
