@@ -5,6 +5,7 @@
 //   vesk-client FVAS acceleratingVoltage=15
 //   vesk-client IFSS 'path=C:\images\a.bmp'
 //   vesk-client --port 22300 EMGS s32:1000 --hex --show u32@0
+//   vesk-client --json EMGS magnification=1000     (one JSON object)
 //   vesk-client --list | --describe EMGS | --markdown
 #include <CLI/CLI.hpp>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "client/catalogue_fields.h"
+#include "client/catalogue_json.h"
 #include "client/catalogue_text.h"
 #include "client/command_catalogue.h"
 #include "client/vesk_client.h"
@@ -121,6 +123,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> fields;
   std::vector<std::string> shows;
   bool hex = false;
+  bool json = false;
   bool list = false;
   bool markdown = false;
   std::string describe;
@@ -128,6 +131,9 @@ int main(int argc, char** argv) {
   app.add_option("--port", port, "service port");
   app.add_option("--timeout-ms", timeoutMs, "how long to wait for the reply");
   app.add_flag("--hex", hex, "also print the reply body in hexadecimal");
+  app.add_flag("--json", json,
+               "print the reply as one JSON object: code, status, length, served, failed, fields by name, units "
+               "(a reply that never came: code and error)");
   app.add_option("--show", shows, "decode a body field: s16@OFF, u16@OFF, s32@OFF, u32@OFF, f32@OFF");
   app.add_flag("--list", list, "list every command: code, table, summary");
   app.add_option("--describe", describe, "print the request and reply layout of a command");
@@ -172,16 +178,24 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   vesk::client::Connection connection;
-  if (!connection.Open(host, port, timeoutMs)) {
-    std::fprintf(stderr, "vesk-client: cannot connect to %s:%u\n", host.c_str(), port);
-    return kExitNoReply;
-  }
   vesk::client::Reply reply;
-  if (!connection.Call(code, body, reply, error)) {
+  bool answered = false;
+  if (!connection.Open(host, port, timeoutMs)) {
+    error = "cannot connect to " + host + ":" + std::to_string(port);
+  } else {
+    answered = connection.Call(code, body, reply, error);
+  }
+  if (!answered) {
+    if (json) std::fputs(vesk::client::ErrorJson(code, error).c_str(), stdout);
     std::fprintf(stderr, "vesk-client: %s\n", error.c_str());
     return kExitNoReply;
   }
   const bool served = reply.magic == "BS!a";
+  if (json) {
+    std::fputs(vesk::client::ReplyJson(info, code, reply).c_str(), stdout);
+    if (!served) return kExitNotServed;
+    return reply.status == vesk::kStatusFailed ? kExitFailed : kExitServed;
+  }
   std::printf("%s status %d length %u magic %s\n", code.c_str(), reply.status, reply.length,
               served ? "BS!a" : "(request's own: code not served)");
   if (served && info != nullptr) PrintDecoded(*info, reply);

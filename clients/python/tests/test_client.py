@@ -1,0 +1,160 @@
+"""The typed calls and the errors, against the vesk program on the simulator."""
+
+import importlib.metadata
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+from service import PACKAGE, SOURCE, Service
+
+import vesk
+from vesk._names import METHODS
+
+
+def client_executable():
+    return os.environ.get("VESK_CLIENT_EXECUTABLE") or os.path.join(SOURCE, "build", "default", "client", "vesk-client")
+
+
+# Low vacuum, so that the automatic pressure adjustment (FPAS, after it) may start.
+SAMPLES = {"FVMS": [1]}
+
+
+def sample(field):
+    """A value that the service accepts for the field."""
+    if field.type == "text":
+        return r"C:\round\trip.bmp" if field.name == "path" else "recipe1"
+    if field.range:
+        middle = (field.range[0] + field.range[1]) / 2
+        return middle if field.type == "f32" else int(middle)
+    return 1.0 if field.type == "f32" else 0
+
+
+class TypedCalls(unittest.TestCase):
+    def test_every_command_round_trips_and_decodes_as_vesk_client_does(self):
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            scope.high_voltage_on()
+            for command in vesk.CATALOGUE.commands:
+                if command.code == "FEBS":
+                    continue  # switching off would refuse the automatic runs after it
+                method = getattr(scope, METHODS[command.code][0])
+                arguments = SAMPLES.get(command.code) or [sample(field) for field in command.request]
+                with self.subTest(code=command.code):
+                    reply = method(*arguments)
+                    reply = getattr(reply, "reply", reply)  # AutoRun
+                    self.assertEqual(reply.code, command.code)
+                    if command.success_status is not None:
+                        self.assertEqual(reply.status, command.success_status)
+                    self.assertEqual(sorted(reply.fields), sorted(field.name for field in command.reply))
+            # The C++ client decodes the same replies to the same values.
+            for code in ("FXSR", "EXSR", "WINR", "WSTR", "DDSR", "EGAR", "FLVR", "PIST"):
+                with self.subTest(code=code):
+                    ours = scope.call(code).fields
+                    printed = subprocess.run([client_executable(), "--port", str(service.port), "--json", code],
+                                             capture_output=True, text=True, check=True).stdout
+                    theirs = json.loads(printed)["fields"]
+                    self.assertEqual(ours, {name: theirs[name] for name in ours})
+
+    def test_values_are_checked_before_sending(self):
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            with self.assertRaisesRegex(vesk.OutOfRange, r"stigmator_x=3000 is outside -2048 \.\. 2047"):
+                scope.set_stigmators(x=3000, y=0)
+            with self.assertRaisesRegex(vesk.OutOfRange, r"working_distance_mm=4.0 is outside 5 \.\. 48 mm"):
+                scope.set_working_distance(4.0)
+            with self.assertRaisesRegex(vesk.OutOfRange, "does not fit s32"):
+                scope.set_magnification(2 ** 31)
+            with self.assertRaisesRegex(vesk.OutOfRange, "at most 264 fit"):
+                scope.capture_and_save(include=1, format=2, path="x" * 264)
+
+
+class Errors(unittest.TestCase):
+    def test_refused_keeps_the_readings(self):
+        # Instrument type 12 refuses magnifications below 8.
+        with Service("--time-scale", "0", "--instrument-type", "12") as service:
+            with vesk.Scope("127.0.0.1", service.port) as scope:
+                scope.set_magnification(2000)
+                with self.assertRaises(vesk.Refused) as refused:
+                    scope.set_magnification(5)
+                self.assertEqual(refused.exception.reply.magnification, 2000)
+                self.assertEqual(scope.read_optics().magnification, 2000)
+
+    def test_extended_command_without_enable_flag_is_not_served(self):
+        with Service("--time-scale", "0", registry="vesk-only.reg") as service:
+            with vesk.Scope("127.0.0.1", service.port) as scope:
+                with self.assertRaisesRegex(vesk.NotServed, "EnableFenk"):
+                    scope.change_magnification(1)
+                self.assertEqual(scope.set_magnification(1000).magnification, 1000)
+
+    def test_twenty_first_client_gets_service_full(self):
+        with Service("--time-scale", "0") as service:
+            held = [vesk.Scope("127.0.0.1", service.port) for _ in range(20)]
+            try:
+                for scope in held:
+                    scope.read_ims()  # each holds a slot
+                with self.assertRaisesRegex(vesk.ServiceFull, "20 clients"):
+                    vesk.Scope("127.0.0.1", service.port).read_ims()
+            finally:
+                for scope in held:
+                    scope.close()
+
+    def test_timed_out_connection_is_closed_and_the_next_call_gets_its_own_reply(self):
+        # A slow capture (scan speed 3) with ISAV holds the service; a read
+        # queued behind it times out.
+        with Service("--time-scale", "0.05") as service:
+            slow = vesk.Scope("127.0.0.1", service.port)
+            slow.set_scan_speed(3)
+            saving = threading.Thread(target=slow.save_image, args=(r"C:\slow.bmp",))
+            scope = vesk.Scope("127.0.0.1", service.port, timeout=0.3)
+            scope.read_high_voltage()
+            saving.start()
+            try:
+                with self.assertRaisesRegex(vesk.Timeout, "queue behind another client's waiting command"):
+                    while saving.is_alive():
+                        scope.read_high_voltage()
+                self.assertFalse(scope.connected)
+            finally:
+                saving.join()
+                slow.close()
+            scope.timeout = 10.0
+            self.assertEqual(scope.set_magnification(3000).magnification, 3000)
+            self.assertEqual(scope.read_high_voltage().code, "FXSR")
+            scope.close()
+
+
+def can_build_offline():
+    """pip builds the package with this interpreter's setuptools (61 or
+    later reads pyproject.toml) and wheel (Debian: python3-setuptools,
+    python3-wheel, python3-pip)."""
+    try:
+        versions = [importlib.metadata.version(name) for name in ("pip", "setuptools", "wheel")]
+    except importlib.metadata.PackageNotFoundError:
+        return False
+    return int(versions[1].split(".")[0]) >= 61
+
+
+class Package(unittest.TestCase):
+    @unittest.skipUnless(can_build_offline(), "pip, setuptools 61+ or wheel missing for this Python")
+    def test_installs_offline_and_works_without_numpy(self):
+        with tempfile.TemporaryDirectory() as folder:
+            # From a copy: building leaves build/ and egg-info beside the sources.
+            source = os.path.join(folder, "source")
+            target = os.path.join(folder, "target")
+            shutil.copytree(PACKAGE, source, ignore=shutil.ignore_patterns("__pycache__", "build", "*.egg-info"))
+            subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-build-isolation", "--no-index",
+                            "--target", target, source], check=True, cwd=folder,
+                           env=dict(os.environ, PIP_NO_CACHE_DIR="1"))
+            script = ("import sys; sys.modules['numpy'] = sys.modules['PIL'] = None; import vesk, vesk.aio\n"
+                      "assert vesk.__file__.startswith(%r), vesk.__file__\n"
+                      "assert len(vesk.CATALOGUE.commands) == 71\n"
+                      "try:\n    vesk.read_image('x.bmp')\nexcept vesk.MissingExtra as e:\n    print(e)\n" % target)
+            printed = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True,
+                                     cwd=target, env=dict(os.environ, PYTHONPATH=target)).stdout
+            self.assertIn("python3-numpy", printed)
+
+
+if __name__ == "__main__":
+    unittest.main()

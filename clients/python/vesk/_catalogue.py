@@ -1,0 +1,204 @@
+"""The command catalogue: every command's request and reply layout, loaded
+from catalogue.json, which the build exports from the same catalogue that
+vesk-client and docs/commands.md use. Encoding and decoding of bodies live
+here and nowhere else."""
+
+import json
+import math
+import os
+import re
+import struct
+
+from .errors import OutOfRange
+
+_FORMATS = {"s16": ">h", "u16": ">H", "s32": ">i", "u32": ">I", "f32": ">f", "bcd16": ">H"}
+_INTEGER_LIMITS = {
+    "s16": (-32768, 32767),
+    "u16": (0, 65535),
+    "s32": (-(2 ** 31), 2 ** 31 - 1),
+    "u32": (0, 2 ** 32 - 1),
+    "bcd16": (0, 65535),
+}
+
+
+def snake(name):
+    """acceleratingVoltage -> accelerating_voltage; item12 -> item12."""
+    return re.sub(r"(?<=[a-z0-9])([A-Z])", r"_\1", name).lower()
+
+
+class Field:
+    """One field of a body, as the catalogue describes it."""
+
+    __slots__ = ("name", "offset", "type", "width", "unit", "range", "variable", "meaning", "python_name")
+
+    def __init__(self, data):
+        self.name = data["name"]
+        self.offset = data["offset"]
+        self.type = data["type"]
+        self.width = data["width"]
+        self.unit = data["unit"]
+        self.range = tuple(data["range"]) if data.get("range") else None
+        self.variable = data.get("variable", False)
+        self.meaning = data["meaning"]
+        # The unit joins the name, so that a value never travels without it:
+        # accelerating_voltage_kv, working_distance_mm.
+        self.python_name = snake(self.name) + ("_" + self.unit.lower() if self.unit else "")
+
+    def describe(self):
+        text = "%s (%s%s)" % (self.python_name, self.type, ", " + self.unit if self.unit else "")
+        if self.range:
+            text += ", %s .. %s" % (_number(self.range[0]), _number(self.range[1]))
+        if self.meaning:
+            text += ": " + self.meaning
+        return text
+
+
+def _number(value):
+    return str(int(value)) if float(value).is_integer() else str(value)
+
+
+def _shortest_float32(value):
+    """The shortest decimal that is the same single-precision value: 10.3,
+    not 10.300000190734863."""
+    if not math.isfinite(value):
+        return value
+    packed = struct.pack(">f", value)
+    for digits in range(6, 10):
+        candidate = float("%.*g" % (digits, value))
+        if struct.pack(">f", candidate) == packed:
+            return candidate
+    return value
+
+
+class Command:
+    """One command: code, table, layouts, status rules, service wait."""
+
+    def __init__(self, data, max_body):
+        self.max_body = max_body
+        self.code = data["code"]
+        self.table = data["table"]
+        self.entry = data["entry"]
+        self.summary = data["summary"]
+        self.request_size = data["requestSize"]
+        self.request = [Field(f) for f in data["request"]]
+        self.reply_size = data["replySize"]
+        self.reply = [Field(f) for f in data["reply"]]
+        self.success_status = data["successStatus"]
+        self.failure_body = data["failureBody"]
+        self.failure_note = data["failureNote"]
+        self.service_wait = data["serviceWaitMs"] / 1000.0
+        self.note = data["note"]
+        self.extended = self.table == "extended"
+
+    def request_field(self, name):
+        """The request field by its wire name or its Python name, or None."""
+        for field in self.request:
+            if name in (field.name, field.python_name):
+                return field
+        return None
+
+    def encode(self, values, text_encoding="cp932"):
+        """The request body for {field: value} (wire or Python names); every
+        field must be given. Values outside their type or the range that the
+        service checks raise OutOfRange naming the field; nothing is sent."""
+        given = {}
+        for name, value in values.items():
+            field = self.request_field(name)
+            if field is None:
+                raise TypeError("%s has no request field %r (its fields: %s)"
+                                % (self.code, name, ", ".join(f.python_name for f in self.request) or "none"))
+            if field.name in given:
+                raise TypeError("%s: %s given twice" % (self.code, field.python_name))
+            given[field.name] = value
+        missing = [f.python_name for f in self.request if f.name not in given]
+        if missing:
+            raise TypeError("%s needs %s" % (self.code, ", ".join(missing)))
+        body = bytearray(self.request_size)
+        for field in self.request:
+            data = _encode_field(self.code, field, given[field.name], text_encoding, self.max_body)
+            end = field.offset + len(data)
+            if len(body) < end:
+                body.extend(bytes(end - len(body)))
+            body[field.offset:end] = data
+        return bytes(body)
+
+    def decode(self, body, text_encoding="cp932"):
+        """{wire name: value} for every reply field that the body holds."""
+        values = {}
+        for field in self.reply:
+            if field.type == "text":
+                if field.offset < len(body):
+                    raw = body[field.offset:field.offset + field.width] if not field.variable else body[field.offset:]
+                    values[field.name] = raw.split(b"\0", 1)[0].decode(text_encoding, "replace")
+                continue
+            if field.offset + field.width > len(body):
+                continue
+            value = struct.unpack_from(_FORMATS[field.type], body, field.offset)[0]
+            if field.type == "f32":
+                value = _shortest_float32(value)
+            elif field.type == "bcd16":
+                value = "%04X" % value
+            values[field.name] = value
+        return values
+
+    def signature_text(self):
+        return ", ".join(f.python_name for f in self.request)
+
+
+def _encode_field(code, field, value, text_encoding, max_body):
+    what = "%s %s" % (code, field.python_name)
+    if field.type == "text":
+        data = value if isinstance(value, (bytes, bytearray)) else str(value).encode(text_encoding)
+        if b"\0" in data:
+            raise OutOfRange("%s: the text holds a NUL" % what)
+        room = field.width if not field.variable else max_body - field.offset
+        if len(data) + 1 > room:
+            raise OutOfRange("%s: the text takes %d bytes with its NUL; at most %d fit" % (what, len(data) + 1, room))
+        data = bytes(data) + b"\0"
+        return data + bytes(field.width - len(data)) if not field.variable else data
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise TypeError("%s must be a number, not %r" % (what, value))
+    if field.type == "f32":
+        value = float(value)
+        try:
+            packed = struct.pack(">f", value)
+        except OverflowError:
+            raise OutOfRange("%s=%r does not fit a single-precision float" % (what, value)) from None
+    else:
+        if isinstance(value, float):
+            if not value.is_integer():
+                raise TypeError("%s must be a whole number, not %r" % (what, value))
+            value = int(value)
+        low, high = _INTEGER_LIMITS[field.type]
+        if not low <= value <= high:
+            raise OutOfRange("%s=%r does not fit %s (%d .. %d)" % (what, value, field.type, low, high))
+        packed = struct.pack(_FORMATS[field.type], value)
+    if field.range and not field.range[0] <= value <= field.range[1]:
+        raise OutOfRange("%s=%r is outside %s .. %s%s, which the service refuses"
+                         % (what, value, _number(field.range[0]), _number(field.range[1]),
+                            " " + field.unit if field.unit else ""))
+    return packed
+
+
+class Catalogue:
+    def __init__(self, data):
+        self.header_size = data["headerSize"]
+        self.max_message_size = data["maxMessageSize"]
+        self.commands = [Command(c, self.max_message_size - self.header_size) for c in data["commands"]]
+        self._by_code = {c.code: c for c in self.commands}
+
+    def get(self, code):
+        return self._by_code.get(code)
+
+    def waiting_commands(self):
+        """Commands that hold the service for a second or more before replying."""
+        return [c for c in self.commands if c.service_wait >= 1.0]
+
+
+def load():
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "catalogue.json")
+    with open(path, encoding="ascii") as stream:
+        return Catalogue(json.load(stream))
+
+
+CATALOGUE = load()

@@ -1,0 +1,143 @@
+"""Framing and reply checks, shared by the blocking and the asyncio client."""
+
+import struct
+
+from ._catalogue import CATALOGUE
+from .errors import NotServed, ProtocolError, Refused, Timeout
+
+HEADER = struct.Struct(">H4s4sh4s")  # length, magic, code, status, reserved
+HEADER_SIZE = CATALOGUE.header_size
+MAX_MESSAGE = CATALOGUE.max_message_size
+REPLY_MAGIC = b"BS!a"
+REFUSED_CONNECTION = b"SRV ERR\r\n"
+
+
+class Reply:
+    """A decoded reply. Fields read as attributes by their Python names
+    (reply.magnification, reply.accelerating_voltage_kv) or by index with
+    either name (reply["acceleratingVoltage"]); `fields` holds them by wire
+    name, `units` their units, `raw` the bytes as received."""
+
+    def __init__(self, command, code, status, body, raw, fields):
+        self.command = command
+        self.code = code
+        self.status = status
+        self.body = body
+        self.raw = raw
+        self.fields = fields
+        self.units = {}
+        self._names = {}
+        if command is not None:
+            for field in command.reply:
+                self._names[field.python_name] = field.name
+                if field.unit and field.name in fields:
+                    self.units[field.name] = field.unit
+
+    @property
+    def failed(self):
+        return self.status == -1
+
+    def __getattr__(self, name):
+        names = self.__dict__.get("_names", {})
+        if name in names:
+            wire = names[name]
+            if wire in self.fields:
+                return self.fields[wire]
+            raise AttributeError("%s reply carries no %s (failed: %s)" % (self.code, name, self.command.failure_note))
+        raise AttributeError("%s reply has no field %r (its fields: %s)" % (self.code, name, ", ".join(names) or "none"))
+
+    def __getitem__(self, name):
+        return getattr(self, self._python_name(name))
+
+    def _python_name(self, name):
+        for python, wire in self._names.items():
+            if name == wire:
+                return python
+        return name
+
+    def __dir__(self):
+        return list(super().__dir__()) + list(self._names)
+
+    def as_dict(self):
+        """{python name: value} of the fields that the reply carries."""
+        return {python: self.fields[wire] for python, wire in self._names.items() if wire in self.fields}
+
+    def __repr__(self):
+        shown = ", ".join("%s=%r" % item for item in self.as_dict().items())
+        return "<%s status %d%s>" % (self.code, self.status, ": " + shown if shown else "")
+
+
+def code_bytes(code):
+    data = code.encode("ascii") if isinstance(code, str) else bytes(code)
+    if len(data) != 4:
+        raise ValueError("a command code has four characters, not %r" % (code,))
+    return data
+
+
+def build_request(code, body, sequence):
+    """The request; `sequence` travels in the reserved bytes, which the
+    service sends back, so that every reply names the request it answers."""
+    if HEADER_SIZE + len(body) > MAX_MESSAGE:
+        raise ValueError("a request body holds at most %d bytes" % (MAX_MESSAGE - HEADER_SIZE))
+    reserved = struct.pack(">I", sequence & 0xFFFFFFFF)
+    return HEADER.pack(HEADER_SIZE + len(body), b"\0\0\0\0", code_bytes(code), 0, reserved) + bytes(body)
+
+
+def reply_length(head):
+    """The whole reply's length from its header; ProtocolError when it
+    cannot be one."""
+    length = struct.unpack_from(">H", head)[0]
+    if not HEADER_SIZE <= length <= MAX_MESSAGE:
+        raise ProtocolError("reply with an impossible length %d" % length)
+    return length
+
+
+def check_reply(request, raw, text_encoding):
+    """The Reply for `raw`, which answers `request`, or the error it means.
+    ProtocolError means that the connection must be closed."""
+    _, magic, code, status, reserved = HEADER.unpack_from(raw)
+    _, _, sent_code, _, sent_reserved = HEADER.unpack_from(request)
+    name = sent_code.decode("ascii", "replace")
+    if code != sent_code or reserved != sent_reserved:
+        raise ProtocolError("the reply (%r) does not answer this %s request" % (code, name))
+    command = CATALOGUE.get(name)
+    if magic != REPLY_MAGIC:
+        if raw == request:
+            extended = command is not None and command.extended
+            raise NotServed("%s was not served: the request came back unchanged%s"
+                            % (name, " (an extended command: the service serves it only while its EnableFenk "
+                                     "registry flag is 1)" if extended else ""), name)
+        raise ProtocolError("%s reply without the BS!a magic" % name)
+    body = raw[HEADER_SIZE:]
+    if command is None:
+        return Reply(None, name, status, body, raw, {})
+    if len(body) != command.reply_size:
+        raise ProtocolError("%s reply of %d body bytes, where the command has %d"
+                            % (name, len(body), command.reply_size))
+    failed = status == -1
+    readings = not (failed and command.failure_body in ("not written", "no body"))
+    fields = command.decode(body, text_encoding) if readings else {}
+    reply = Reply(command, name, status, body, raw, fields)
+    if failed:
+        raise Refused("%s refused: %s" % (name, command.failure_note), reply)
+    return reply
+
+
+def timeout_message(code, seconds):
+    waiting = ", ".join("%s up to about %d s" % (c.code, round(c.service_wait)) for c in CATALOGUE.waiting_commands())
+    return ("no reply to %s within %.1f s; the connection has been closed. The service carries out one command "
+            "at a time for all its clients, so a command may queue behind another client's waiting command (%s); "
+            "give Scope(timeout=...) more time if that is expected." % (code, seconds, waiting))
+
+
+def timeout_error(code, seconds):
+    return Timeout(timeout_message(code, seconds))
+
+
+def padded_body(command, body):
+    """Commands whose body the service may leave unwritten are sent padded
+    to their reply's size with zeros, so that such a body can only ever hold
+    zeros, never an earlier reply's bytes."""
+    if command.failure_body == "not written" and len(body) < command.reply_size:
+        return body + bytes(command.reply_size - len(body))
+    return body
