@@ -200,8 +200,8 @@ Scene SimulatedInstrument::SceneNow(double dwell) const {
   scene.frame = frames_;
   scene.beamOn = BeamOn() && pcdMode_ == 0;  // an inserted PCD takes the whole beam
   scene.pixelUm = PixelSizeUm(magnification_);
-  scene.centreXUm = stage_.Position(kAxisX, now_) * 1000.0;
-  scene.centreYUm = stage_.Position(kAxisY, now_) * 1000.0;
+  scene.centreXUm = stage_.SpecimenPosition(kAxisX, now_) * 1000.0;
+  scene.centreYUm = stage_.SpecimenPosition(kAxisY, now_) * 1000.0;
   const double shiftSpan = FineShiftCentre();
   scene.shiftXUm = (fineShift_[0] - FineShiftCentre()) / shiftSpan * kFineShiftReachUm;
   scene.shiftYUm = (fineShift_[1] - FineShiftCentre()) / shiftSpan * kFineShiftReachUm;
@@ -219,7 +219,9 @@ Scene SimulatedInstrument::SceneNow(double dwell) const {
   scene.signal = GunEfficiency() * CondenserTransmission(condenser_) * ElectronYield(volts_);
   scene.dwell = dwell;
   scene.gain = GainOfContrast(detector_[0]);
-  scene.offset = OffsetOfBrightness(detector_[1]);
+  // The charge adds to the secondary-electron signal, so the detector's gain
+  // acts on it.
+  scene.offset = OffsetOfBrightness(detector_[1]) + (scene.beamOn ? scene.gain * ChargeNow() : 0.0);
   scene.volts = volts_;
   scene.magnification = magnification_;
   scene.workingDistanceTenths = WorkingDistanceTenths(objective_);
