@@ -176,9 +176,9 @@ bool ParseEvent(const std::vector<std::string_view>& words, ScenarioEvent& event
   return false;
 }
 
-}  // namespace
-
-std::optional<std::vector<ScenarioEvent>> ParseScenario(std::string_view text, std::string* error) {
+// Errors read "<where><line>: what".
+std::optional<std::vector<ScenarioEvent>> ParseLines(std::string_view text, const std::string& where,
+                                                     std::string* error) {
   std::vector<ScenarioEvent> events;
   int number = 0;
   while (!text.empty()) {
@@ -193,7 +193,7 @@ std::optional<std::vector<ScenarioEvent>> ParseScenario(std::string_view text, s
     event.line = number;
     std::string reason;
     if (!ParseEvent(words, event, &reason)) {
-      if (error != nullptr) *error = "line " + std::to_string(number) + ": " + reason;
+      if (error != nullptr) *error = where + std::to_string(number) + ": " + reason;
       return std::nullopt;
     }
     events.push_back(event);
@@ -201,6 +201,12 @@ std::optional<std::vector<ScenarioEvent>> ParseScenario(std::string_view text, s
   std::stable_sort(events.begin(), events.end(),
                    [](const ScenarioEvent& a, const ScenarioEvent& b) { return a.atMs < b.atMs; });
   return events;
+}
+
+}  // namespace
+
+std::optional<std::vector<ScenarioEvent>> ParseScenario(std::string_view text, std::string* error) {
+  return ParseLines(text, "line ", error);
 }
 
 std::optional<std::vector<ScenarioEvent>> ReadScenario(const std::filesystem::path& file, std::string* error) {
@@ -220,10 +226,7 @@ std::optional<std::vector<ScenarioEvent>> ReadScenario(const std::filesystem::pa
     if (error != nullptr) *error = file.string() + ": longer than a scenario can be (1 MiB)";
     return std::nullopt;
   }
-  std::string reason;
-  std::optional<std::vector<ScenarioEvent>> events = ParseScenario(text, &reason);
-  if (!events && error != nullptr) *error = file.string() + ":" + reason.substr(5);  // "FILE:N: what"
-  return events;
+  return ParseLines(text, file.string() + ":", error);
 }
 
 }  // namespace vesk::sim

@@ -230,5 +230,18 @@ TEST_F(ScenarioTest, AFileThatDoesNotParseIsRefusedNamingTheLine) {
   EXPECT_EQ(sem_GetMag(), 4321) << "a refused scenario leaves the instrument as it was";
 }
 
+TEST_F(ScenarioTest, TheShippedExamplesParse) {
+  const std::filesystem::path folder = VESK_SCENARIO_EXAMPLES;
+  if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "the source tree is out of reach";
+  int examples = 0;
+  for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(folder)) {
+    std::string error;
+    const std::optional<std::vector<ScenarioEvent>> events = ReadScenario(entry.path(), &error);
+    EXPECT_TRUE(events && !events->empty()) << error;
+    ++examples;
+  }
+  EXPECT_GE(examples, 7);
+}
+
 }  // namespace
 }  // namespace vesk::sim::testing
