@@ -92,7 +92,7 @@ TEST_F(OpticsTest, AnAstigmaticProbeTurnsThroughNinetyDegreesAcrossFocus) {
   // diagonals; the two directions compared are perpendicular.
   struct Case {
     const char* name;
-    std::int32_t (*set)(std::int16_t);
+    std::int32_t(SEM_CALL* set)(std::int16_t);
     std::size_t axis;
     int across[2];  // (dx, dy) of one direction
     int other[2];   // and of the perpendicular one

@@ -2,6 +2,7 @@
 // that does not parse is refused with the line at fault.
 #include <cmath>
 #include <fstream>
+#include <iterator>
 
 #include "sim/scenario.h"
 #include "sim/stage.h"
