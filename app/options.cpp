@@ -61,6 +61,9 @@ void AddSimulatorOptions(CLI::App& app, SimulatorOptions& simulator) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->group(group);
   app.add_option("--image-folder", simulator.imageFolder, "folder for the simulator's saved images")->group(group);
+  app.add_option("--scenario", simulator.scenarioFile,
+                 "scenario file: faults and imperfections at times on the simulator's clock (sim/README.md)")
+      ->group(group);
 }
 
 }  // namespace

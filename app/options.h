@@ -20,9 +20,11 @@ struct SimulatorOptions {
   std::vector<std::string> refusedOperations;              // --refuse NAME, repeatable
   std::vector<std::pair<std::string, std::string>> pins;   // --pin NAME=VALUE, repeatable
   std::optional<std::string> imageFolder;                  // --image-folder DIR
+  std::optional<std::string> scenarioFile;                 // --scenario FILE
 
   bool AnyGiven() const {
-    return instrumentType || timeScale || seed || !refusedOperations.empty() || !pins.empty() || imageFolder;
+    return instrumentType || timeScale || seed || !refusedOperations.empty() || !pins.empty() || imageFolder ||
+           scenarioFile;
   }
 };
 

@@ -21,6 +21,7 @@ int ApplySimulatorOptions(const SimulatorOptions& options) {
   simulator.refusedOperations = options.refusedOperations;
   for (const auto& [name, value] : options.pins) simulator.pinnedResults.push_back(name + "=" + value);
   if (options.imageFolder) simulator.imageFolder = *options.imageFolder;
+  if (options.scenarioFile) simulator.scenarioFile = *options.scenarioFile;
   simulator.settingsFile = plat::ImageSaveSettingsPath();
   std::string error;
   if (!sim::ApplySimulatorOptions(simulator, &error)) {

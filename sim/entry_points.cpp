@@ -114,8 +114,13 @@ bool ApplySimulatorOptions(const SimulatorOptions& options, std::shared_ptr<cons
   }
   Overrides overrides;
   if (!BuildOverrides(options, overrides, error)) return false;
-  const InstrumentSetup setup{options.instrumentType, options.timeScale, options.seed, options.imageFolder,
-                              options.settingsFile, options.placeholderCaptures};
+  InstrumentSetup setup{options.instrumentType, options.timeScale, options.seed, options.imageFolder,
+                        options.settingsFile, options.placeholderCaptures, {}};
+  if (!options.scenarioFile.empty()) {
+    std::optional<std::vector<ScenarioEvent>> scenario = ReadScenario(options.scenarioFile, error);
+    if (!scenario) return false;
+    setup.scenario = std::move(*scenario);
+  }
   // Temporaries of captures cut short by a kill are of no use to anyone.
   plat::RemoveLeftoverParts(options.imageFolder.string().c_str());
   auto instrument = std::make_unique<SimulatedInstrument>(setup);

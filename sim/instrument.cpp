@@ -85,22 +85,79 @@ void SimulatedInstrument::TripUnlessVacuumReady() {
 
 void SimulatedInstrument::AdvanceTo(std::int64_t now) {
   if (now < now_) now = now_;
+  const std::vector<ScenarioEvent>& scenario = setup_.scenario;
   for (;;) {
+    const bool eventDue = nextEvent_ < scenario.size() && scenario[nextEvent_].atMs <= now;
     const bool runDue = run_.active != AutoRun::kNone && run_.end <= now;
     const bool captureDue = capture_ && capture_->due <= now;
-    if (!runDue && !captureDue) break;
-    // Earlier first; a run ending with a capture goes first, so the capture
-    // shows its result.
-    if (runDue && (!captureDue || run_.end <= capture_->due)) {
-      now_ = std::max(now_, run_.end);
+    if (!eventDue && !runDue && !captureDue) break;
+    // Earlier first; a scenario event before a run or capture of the same
+    // time, and a run ending with a capture before it, so the capture shows
+    // its result.
+    const std::int64_t eventAt = eventDue ? scenario[nextEvent_].atMs : now;
+    const std::int64_t runEnd = runDue ? run_.end : now;
+    const std::int64_t captureDueAt = captureDue ? capture_->due : now;
+    if (eventDue && (!runDue || eventAt <= runEnd) && (!captureDue || eventAt <= captureDueAt)) {
+      now_ = std::max(now_, eventAt);
+      TripUnlessVacuumReady();
+      Happen(scenario[nextEvent_++]);
+    } else if (runDue && (!captureDue || runEnd <= captureDueAt)) {
+      now_ = std::max(now_, runEnd);
       CompleteRun();
     } else {
-      now_ = std::max(now_, capture_->due);
+      now_ = std::max(now_, captureDueAt);
       CompleteCapture();
     }
   }
   now_ = now;
   TripUnlessVacuumReady();
+}
+
+void SimulatedInstrument::Happen(const ScenarioEvent& event) {
+  switch (event.action) {
+    case ScenarioAction::VacuumLoss:
+      InjectFault(Fault::kVacuumLoss);
+      break;
+    case ScenarioAction::HighVoltageTrip:
+      InjectFault(Fault::kHighVoltageTrip);
+      break;
+    case ScenarioAction::Stall:
+      stage_.Stall(event.axis, now_);
+      break;
+    case ScenarioAction::Slow:
+      stage_.Slow(event.axis, event.amount, now_, setup_.timeScale);
+      break;
+    case ScenarioAction::Release:
+      stage_.Release(event.axis, now_, setup_.timeScale);
+      break;
+    case ScenarioAction::Drift:
+      stage_.SetDrift(event.axis, event.amount, now_);
+      break;
+    case ScenarioAction::Backlash:
+      stage_.SetBacklash(event.axis, event.amount);
+      break;
+    case ScenarioAction::Refuse:
+      overrides_.Force(event.op, 0);
+      break;
+    case ScenarioAction::Pin:
+      overrides_.Force(event.op, event.value);
+      break;
+    case ScenarioAction::Lift:
+      overrides_.Lift(event.op);
+      break;
+    case ScenarioAction::Charging:
+      // Rate 0 ends the charging, and the charge leaks away.
+      chargeBase_ = event.amount > 0.0 ? ChargeNow() : 0.0;
+      chargeSince_ = now_;
+      chargePerMs_ = event.amount / 1000.0;
+      break;
+  }
+}
+
+// Charging brightens the image until the charge reaches a balance.
+double SimulatedInstrument::ChargeNow() const {
+  constexpr double kLargestCharge = 0.5;
+  return std::min(chargeBase_ + chargePerMs_ * static_cast<double>(now_ - chargeSince_), kLargestCharge);
 }
 
 void SimulatedInstrument::InjectFault(Fault fault) {

@@ -12,6 +12,7 @@
 
 #include "scope/sem.h"
 #include "sim/overrides.h"
+#include "sim/scenario.h"
 #include "sim/simulator.h"
 #include "sim/specimen_image.h"
 #include "sim/stage.h"
@@ -26,6 +27,7 @@ struct InstrumentSetup {
   std::filesystem::path imageFolder = "sim-images";
   std::filesystem::path settingsFile = "seminfo.ini";
   bool placeholderCaptures = false;
+  std::vector<ScenarioEvent> scenario;  // in time order
 };
 
 // Where this specimen's best settings lie; chosen by the seed.
@@ -49,8 +51,8 @@ class SimulatedInstrument {
  public:
   explicit SimulatedInstrument(const InstrumentSetup& setup);
 
-  // Carries out, in time order, everything due by now: ends of automatic
-  // runs and captures. Motions need nothing: they are closed forms of time.
+  // Carries out, in time order, everything due by now: scenario events, ends
+  // of automatic runs and captures. Motions need nothing: they are closed forms of time.
   void AdvanceTo(std::int64_t now);
 
   Overrides& overrides() { return overrides_; }
@@ -107,6 +109,8 @@ class SimulatedInstrument {
   std::int32_t StartCapture(std::int32_t variant);
   void CompleteCapture();
   void SetFreeze(std::int32_t mode);
+  void Happen(const ScenarioEvent& event);
+  double ChargeNow() const;
 
   InstrumentSetup setup_;
   SpecimenTruth truth_;
@@ -150,6 +154,13 @@ class SimulatedInstrument {
   std::uint32_t captures_ = 0;
   std::optional<CaptureRecord> lastCapture_;
   std::string recipe_;
+
+  // The scenario, and the specimen's charge (a brightness that grows at a
+  // rate, from a level reached at a time).
+  std::size_t nextEvent_ = 0;
+  double chargePerMs_ = 0.0;
+  double chargeBase_ = 0.0;
+  std::int64_t chargeSince_ = 0;
 };
 
 }  // namespace vesk::sim

@@ -127,10 +127,13 @@ double SimulatedInstrument::Residual(std::int64_t what, std::int64_t index) cons
 
 // Lands within a fifth of the depth of field of the surface.
 void SimulatedInstrument::CompleteFocus() {
-  const double depthOfFieldMm = PixelSizeUm(magnification_) / (2.0 * kConvergenceRad) / 1000.0;
-  double target = SpecimenDistanceMm() + Residual(kFocusResidual, 0) * 0.4 * depthOfFieldMm;
+  const double surfaceMm = SpecimenDistanceMm();
+  const double depthOfFieldMm = DepthOfFieldUm(PixelSizeUm(magnification_), ProbeDiameterUm(volts_, condenser_),
+                                               ConvergenceRad(surfaceMm, condenser_)) /
+                                1000.0;
+  double target = surfaceMm + Residual(kFocusResidual, 0) * 0.2 * depthOfFieldMm;
+  const double current = FocusDistanceMm(objective_);
   if (run_.mode == 1) {
-    const double current = FocusDistanceMm(objective_);
     target = current + std::clamp(target - current, -kFineFocusReachMm, kFineFocusReachMm);
   }
   objective_ = ObjectiveForDistance(target);
@@ -197,24 +200,28 @@ Scene SimulatedInstrument::SceneNow(double dwell) const {
   scene.frame = frames_;
   scene.beamOn = BeamOn() && pcdMode_ == 0;  // an inserted PCD takes the whole beam
   scene.pixelUm = PixelSizeUm(magnification_);
-  scene.centreXUm = stage_.Position(kAxisX, now_) * 1000.0;
-  scene.centreYUm = stage_.Position(kAxisY, now_) * 1000.0;
+  scene.centreXUm = stage_.SpecimenPosition(kAxisX, now_) * 1000.0;
+  scene.centreYUm = stage_.SpecimenPosition(kAxisY, now_) * 1000.0;
   const double shiftSpan = FineShiftCentre();
   scene.shiftXUm = (fineShift_[0] - FineShiftCentre()) / shiftSpan * kFineShiftReachUm;
   scene.shiftYUm = (fineShift_[1] - FineShiftCentre()) / shiftSpan * kFineShiftReachUm;
   scene.rasterRotationRad = rotationTenths_ / 10.0 * kPi / 180.0;
   scene.stageRotationRad = stage_.Position(kAxisRotation, now_) * kPi / 180.0;
   scene.tiltRad = stage_.Position(kAxisTilt, now_) * kPi / 180.0;
-  const double focusUm = std::fabs(FocusDistanceMm(objective_) - SpecimenDistanceMm()) * 1000.0 * 2.0 * kConvergenceRad;
-  const double probeUm = ProbeDiameterUm(volts_, condenser_);
-  const double astigmatismXUm = std::abs(stigmator_[0] - truth_.bestStigmator[0]) * kAstigmatismUmPerUnit;
-  const double astigmatismYUm = std::abs(stigmator_[1] - truth_.bestStigmator[1]) * kAstigmatismUmPerUnit;
-  scene.blurXPx = std::sqrt(focusUm * focusUm + probeUm * probeUm + astigmatismXUm * astigmatismXUm) / scene.pixelUm;
-  scene.blurYPx = std::sqrt(focusUm * focusUm + probeUm * probeUm + astigmatismYUm * astigmatismYUm) / scene.pixelUm;
+  const double focusMm = FocusDistanceMm(objective_);
+  const ProbeSpread spread =
+      ProbeSpreadAt((focusMm - SpecimenDistanceMm()) * 1000.0, ConvergenceRad(focusMm, condenser_),
+                    ProbeDiameterUm(volts_, condenser_), stigmator_[0] - truth_.bestStigmator[0],
+                    stigmator_[1] - truth_.bestStigmator[1], scene.rasterRotationRad);
+  scene.blurXPx = kFwhmPerSigma * std::sqrt(spread.xx) / scene.pixelUm;
+  scene.blurYPx = kFwhmPerSigma * std::sqrt(spread.yy) / scene.pixelUm;
+  scene.blurCorrelation = spread.xx > 0.0 && spread.yy > 0.0 ? spread.xy / std::sqrt(spread.xx * spread.yy) : 0.0;
   scene.signal = GunEfficiency() * CondenserTransmission(condenser_) * ElectronYield(volts_);
   scene.dwell = dwell;
   scene.gain = GainOfContrast(detector_[0]);
-  scene.offset = OffsetOfBrightness(detector_[1]);
+  // The charge adds to the secondary-electron signal, so the detector's gain
+  // acts on it.
+  scene.offset = OffsetOfBrightness(detector_[1]) + (scene.beamOn ? scene.gain * ChargeNow() : 0.0);
   scene.volts = volts_;
   scene.magnification = magnification_;
   scene.workingDistanceTenths = WorkingDistanceTenths(objective_);

@@ -72,6 +72,32 @@ double ProbeDiameterUm(std::int32_t volts, std::int32_t condenser) {
   return 0.003 * std::sqrt(30.0 / kv) * (1.5 - condenser / 9999.0);
 }
 
+double ConvergenceRad(double focusDistanceMm, std::int32_t condenser) {
+  const double fill = 0.75 + 0.25 * condenser / 9999.0;
+  return kApertureRadiusUm * fill / (std::max(focusDistanceMm, kNearMm) * 1000.0);
+}
+
+double DepthOfFieldUm(double pixelUm, double probeUm, double convergenceRad) {
+  return std::max(pixelUm, probeUm) / convergenceRad;
+}
+
+// Each line focus lies half the astigmatic distance either side of the mean
+// focus: the spot is a line along one axis before it, round (the circle of
+// least confusion) at it, and a line along the other axis beyond it.
+ProbeSpread ProbeSpreadAt(double defocusUm, double convergenceRad, double probeUm, double stigmatorErrorX,
+                          double stigmatorErrorY, double rasterRotationRad) {
+  const double halfAstigmatismUm = 0.5 * kAstigmatismUmPerUnit * std::hypot(stigmatorErrorX, stigmatorErrorY);
+  const double alongU = 2.0 * convergenceRad * (defocusUm + halfAstigmatismUm);
+  const double alongV = 2.0 * convergenceRad * (defocusUm - halfAstigmatismUm);
+  // Diameters as full widths at half maximum.
+  const double su = (alongU * alongU + probeUm * probeUm) / (kFwhmPerSigma * kFwhmPerSigma);
+  const double sv = (alongV * alongV + probeUm * probeUm) / (kFwhmPerSigma * kFwhmPerSigma);
+  const double angle = 0.5 * std::atan2(stigmatorErrorY, stigmatorErrorX) - rasterRotationRad;
+  const double c = std::cos(angle);
+  const double s = std::sin(angle);
+  return {su * c * c + sv * s * s, su * s * s + sv * c * c, (su - sv) * c * s};
+}
+
 double CondenserTransmission(std::int32_t condenser) { return 1.2 - condenser / 9999.0; }
 
 double ElectronYield(std::int32_t volts) { return 0.7 + 0.6 * (1.0 - volts / 30000.0); }

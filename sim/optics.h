@@ -33,10 +33,33 @@ const std::array<std::int32_t, kMagnificationSteps>& MagnificationSeries();
 std::int32_t StepMagnification(std::int32_t current, std::int32_t steps, std::int32_t lowest,
                                std::int32_t highest);
 
-// Beam convergence semi-angle: the blur disc of a defocus dz is 2 * alpha * dz.
-inline constexpr double kConvergenceRad = 0.003;
-// Astigmatism blur per raw stigmator unit away from the best setting.
-inline constexpr double kAstigmatismUmPerUnit = 0.0005;
+// The final aperture limits the beam's convergence semi-angle to its radius
+// over the distance the objective focuses at; a stronger condenser spreads
+// the beam over more of the aperture. The blur disc of a defocus dz is
+// 2 * alpha * dz.
+inline constexpr double kApertureRadiusUm = 35.0;
+double ConvergenceRad(double focusDistanceMm, std::int32_t condenser);
+// The range of defocus over which the blur disc stays below the larger of
+// the probe and a pixel.
+double DepthOfFieldUm(double pixelUm, double probeUm, double convergenceRad);
+// Astigmatism: the two line foci lie this far apart along the beam per raw
+// stigmator unit away from the best setting.
+inline constexpr double kAstigmatismUmPerUnit = 0.15;
+
+// A Gaussian's full width at half maximum in standard deviations.
+inline constexpr double kFwhmPerSigma = 2.355;
+// The probe on the specimen as the second moments of a Gaussian spot, in
+// um^2, on the axes of the frame.
+struct ProbeSpread {
+  double xx = 0.0;
+  double yy = 0.0;
+  double xy = 0.0;
+};
+// defocusUm: focus distance minus specimen distance. The stigmator errors
+// (raw units from the best setting) make the line foci: X along the frame's
+// axes, Y along its diagonals; the raster rotation turns them on the frame.
+ProbeSpread ProbeSpreadAt(double defocusUm, double convergenceRad, double probeUm, double stigmatorErrorX,
+                          double stigmatorErrorY, double rasterRotationRad);
 // Probe diameter: smaller at high voltage and with a strong condenser.
 double ProbeDiameterUm(std::int32_t volts, std::int32_t condenser);
 // Relative probe current of the condenser setting (weaker lens, more current).

@@ -20,6 +20,9 @@ class Overrides {
   // "Name=value", value a decimal (or 0x hexadecimal) 32-bit integer.
   bool Pin(std::string_view entry, std::string* error);
   void Clear() { forced_.fill(std::nullopt); }
+  void Force(SemOp op, std::int32_t value) { forced_[static_cast<std::size_t>(op)] = value; }
+  // The operation is carried out again.
+  void Lift(SemOp op) { forced_[static_cast<std::size_t>(op)] = std::nullopt; }
 
   std::optional<std::int32_t> Forced(SemOp op) const { return forced_[static_cast<std::size_t>(op)]; }
 

@@ -61,6 +61,9 @@ struct SimulatorOptions {
   // Captures are not rendered or encoded: a few placeholder bytes are saved
   // where the image would go (fuzzing, where only the path matters).
   bool placeholderCaptures = false;
+  // A scenario file (sim/README.md): faults and imperfections at times on
+  // the clock, which reads 0 when the options are applied. Empty: none.
+  std::filesystem::path scenarioFile;
 };
 
 // Resets the instrument to its power-on state under these options. False,

@@ -23,7 +23,9 @@ constexpr int kTextureOctaves = 3;
 // Amplifier noise, and shot noise of the signal per unit of dwell.
 constexpr double kAmplifierNoise = 0.01;
 constexpr double kShotNoise = 0.25;
-constexpr int kLargestBlurRadius = 48;
+constexpr std::ptrdiff_t kLargestBlurRadius = 48;
+// A blur of a hundredth of a pixel changes no grey level: not filtered.
+constexpr double kSmallestBlurVariance = 1e-4;
 constexpr int kMeasureStep = 8;
 
 std::uint64_t LatticeHash(std::uint64_t seed, int octave, std::int64_t ix, std::int64_t iy) {
@@ -111,33 +113,95 @@ struct ScanGeometry {
   double rasterCos_, rasterSin_, stageCos_, stageSin_, tiltCos_;
 };
 
-// Three box passes approximate a Gaussian of sigma about radius.
-void BoxBlur(std::vector<double>& data, int width, int height, int radius, bool alongRows) {
-  if (radius <= 0) return;
-  const int length = alongRows ? width : height;
-  const int lines = alongRows ? height : width;
-  std::vector<double> line(static_cast<std::size_t>(length));
-  const auto index = [&](int line_, int k) {
-    return alongRows ? static_cast<std::size_t>(line_) * static_cast<std::size_t>(width) + static_cast<std::size_t>(k)
-                     : static_cast<std::size_t>(k) * static_cast<std::size_t>(width) + static_cast<std::size_t>(line_);
-  };
-  const double window = 2.0 * radius + 1.0;
-  for (int pass = 0; pass < 3; ++pass) {
-    for (int l = 0; l < lines; ++l) {
-      for (int k = 0; k < length; ++k) line[static_cast<std::size_t>(k)] = data[index(l, k)];
-      const auto sample = [&](int k) { return line[static_cast<std::size_t>(std::clamp(k, 0, length - 1))]; };
-      double sum = 0.0;
-      for (int k = -radius; k <= radius; ++k) sum += sample(k);
-      for (int k = 0; k < length; ++k) {
-        data[index(l, k)] = sum / window;
-        sum += sample(k + radius + 1) - sample(k - radius);
-      }
-    }
+// The probe's blur is filtered along lines of the frame: rows, columns and
+// one of the diagonals, which together make any elliptical Gaussian whose
+// tilt is not steeper than its axes allow (a steeper one comes out a little
+// rounder).
+enum class LineDirection { kRows, kColumns, kDownRight, kDownLeft };
+
+// Calls visit(first, step, length) for every line of the frame running in
+// the direction.
+template <typename Visit>
+void ForEachLine(LineDirection direction, Visit visit) {
+  constexpr std::ptrdiff_t kW = kFrameWidth;
+  constexpr std::ptrdiff_t kH = kFrameHeight;
+  switch (direction) {
+    case LineDirection::kRows:
+      for (std::ptrdiff_t j = 0; j < kH; ++j) visit(j * kW, 1, kW);
+      break;
+    case LineDirection::kColumns:
+      for (std::ptrdiff_t i = 0; i < kW; ++i) visit(i, kW, kH);
+      break;
+    case LineDirection::kDownRight:
+      for (std::ptrdiff_t i = 0; i < kW; ++i) visit(i, kW + 1, std::min(kW - i, kH));
+      for (std::ptrdiff_t j = 1; j < kH; ++j) visit(j * kW, kW + 1, std::min(kW, kH - j));
+      break;
+    case LineDirection::kDownLeft:
+      for (std::ptrdiff_t i = 0; i < kW; ++i) visit(i, kW - 1, std::min(i + 1, kH));
+      for (std::ptrdiff_t j = 1; j < kH; ++j) visit(j * kW + kW - 1, kW - 1, std::min(kW, kH - j));
+      break;
   }
 }
 
-int BlurRadius(double diameterPx) {
-  return std::clamp(static_cast<int>(diameterPx / 2.355), 0, kLargestBlurRadius);
+// A box of 2 radius + 1 whole taps and a fraction `edge` of a tap at each
+// end: its variance then follows the wanted one continuously, where a plain
+// box could only step from one radius to the next.
+struct ExtendedBox {
+  std::ptrdiff_t radius = 0;
+  double edge = 0.0;
+};
+
+// One of three passes that together have the variance (in steps squared).
+ExtendedBox BoxForVariance(double variance) {
+  constexpr double kLargest = kLargestBlurRadius * (kLargestBlurRadius + 1.0) / 3.0;
+  const double v = std::min(variance / 3.0, kLargest);
+  const auto radius = static_cast<std::ptrdiff_t>((std::sqrt(1.0 + 12.0 * v) - 1.0) / 2.0);  // r(r + 1) / 3 <= v
+  if (radius >= kLargestBlurRadius) return {kLargestBlurRadius, 0.0};
+  const double r = static_cast<double>(radius);
+  const double edge = (2.0 * r + 1.0) * (v - r * (r + 1.0) / 3.0) / (2.0 * ((r + 1.0) * (r + 1.0) - v));
+  return {radius, std::clamp(edge, 0.0, 1.0)};
+}
+
+// Three passes of the box along every line of a direction, the line's ends
+// held beyond them.
+void BlurLines(std::vector<double>& data, LineDirection direction, double variance) {
+  if (variance < kSmallestBlurVariance) return;
+  const ExtendedBox box = BoxForVariance(variance);
+  const std::ptrdiff_t pad = box.radius + 1;
+  const double scale = 1.0 / (2.0 * static_cast<double>(box.radius) + 1.0 + 2.0 * box.edge);
+  std::vector<double> line;
+  std::vector<double> next;
+  ForEachLine(direction, [&](std::ptrdiff_t first, std::ptrdiff_t step, std::ptrdiff_t length) {
+    const auto at = [&](std::ptrdiff_t k) { return static_cast<std::size_t>(first + k * step); };
+    line.resize(static_cast<std::size_t>(length + 2 * pad));
+    next.resize(line.size());
+    for (std::ptrdiff_t k = 0; k < length; ++k) line[static_cast<std::size_t>(pad + k)] = data[at(k)];
+    for (int pass = 0; pass < 3; ++pass) {
+      std::fill(line.begin(), line.begin() + pad, line[static_cast<std::size_t>(pad)]);
+      std::fill(line.end() - pad, line.end(), line[static_cast<std::size_t>(pad + length - 1)]);
+      const double* in = line.data() + pad;
+      double* out = next.data() + pad;
+      double sum = 0.0;
+      for (std::ptrdiff_t k = -box.radius; k <= box.radius; ++k) sum += in[k];
+      for (std::ptrdiff_t k = 0; k < length; ++k) {
+        out[k] = (sum + box.edge * (in[k - box.radius - 1] + in[k + box.radius + 1])) * scale;
+        sum += in[k + box.radius + 1] - in[k - box.radius];
+      }
+      line.swap(next);
+    }
+    for (std::ptrdiff_t k = 0; k < length; ++k) data[at(k)] = line[static_cast<std::size_t>(pad + k)];
+  });
+}
+
+// The scene's probe as variances along rows and columns (pixels squared) and
+// along a diagonal (diagonal steps squared, which makes it the covariance).
+void BlurByProbe(std::vector<double>& signal, const Scene& scene) {
+  const double sx = scene.blurXPx / kFwhmPerSigma;
+  const double sy = scene.blurYPx / kFwhmPerSigma;
+  const double xy = std::clamp(scene.blurCorrelation, -1.0, 1.0) * sx * sy;
+  BlurLines(signal, LineDirection::kRows, sx * sx - std::fabs(xy));
+  BlurLines(signal, LineDirection::kColumns, sy * sy - std::fabs(xy));
+  BlurLines(signal, xy > 0.0 ? LineDirection::kDownRight : LineDirection::kDownLeft, std::fabs(xy));
 }
 
 // Roughly normal, unit variance: four 16-bit uniforms of one hash.
@@ -171,8 +235,7 @@ GreyImage RenderScene(const Scene& scene) {
             scene.signal * SpecimenSignal(scene.seed, x, y, scene.pixelUm);
       }
     }
-    BoxBlur(signal, kFrameWidth, kFrameHeight, BlurRadius(scene.blurXPx), true);
-    BoxBlur(signal, kFrameWidth, kFrameHeight, BlurRadius(scene.blurYPx), false);
+    BlurByProbe(signal, scene);
   }
   GreyImage image{kFrameWidth, kFrameHeight, std::vector<std::uint8_t>(signal.size())};
   const double dwell = std::max(scene.dwell, 0.1);

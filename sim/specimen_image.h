@@ -24,8 +24,9 @@ struct Scene {
   double rasterRotationRad = 0.0;
   double stageRotationRad = 0.0;
   double tiltRad = 0.0;
-  double blurXPx = 0.0;         // blur disc diameters on the frame
-  double blurYPx = 0.0;
+  double blurXPx = 0.0;         // the probe's full widths at half maximum
+  double blurYPx = 0.0;         // along the frame's axes
+  double blurCorrelation = 0.0; // in [-1, 1]: an ellipse on the diagonals (+ down-right)
   double signal = 1.0;          // beam current and yield, 1 = a well-aligned gun at 15 kV
   double dwell = 4.0;           // relative dwell time per pixel
   double gain = 4.0;            // detector contrast

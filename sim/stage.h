@@ -53,6 +53,21 @@ class Stage {
   void StopLinearAndTilt(std::int64_t now);
   void StopRotation(std::int64_t now);
 
+  // Scripted faults. A stalled axis stays where it is; a move of it is
+  // accepted and reads moving until it is stopped or the stall lifts, when
+  // it goes on. A slowed axis moves at factor times its speed. Release ends
+  // both.
+  void Stall(int axis, std::int64_t now);
+  void Slow(int axis, double factor, std::int64_t now, double timeScale);
+  void Release(int axis, std::int64_t now, double timeScale);
+  // Drift (the specimen creeping on its holder) and backlash (slack taken
+  // up whenever an axis reverses) move the specimen under the beam but not
+  // the positions the stage reads.
+  void SetDrift(int axis, double umPerSecond, std::int64_t now);
+  void SetBacklash(int axis, double amount) { faults_[static_cast<std::size_t>(axis)].backlash = amount; }
+  // Where the specimen is under the beam, in the units of the axis.
+  double SpecimenPosition(int axis, std::int64_t now) const;
+
   bool Moving(std::int64_t now) const;
   // As reported: rotation in [0, 360).
   double Position(int axis, std::int64_t now) const;
@@ -66,12 +81,27 @@ class Stage {
     double to = 0.0;
     std::int64_t start = 0;
     std::int64_t end = 0;
+    double speedFactor = 1.0;  // as commanded (the joystick's deflection)
+  };
+  struct Faults {
+    bool stalled = false;
+    bool pending = false;  // a move held by the stall
+    double pendingTarget = 0.0;
+    double slowdown = 1.0;
+    double driftPerMs = 0.0;  // axis units per millisecond
+    double driftBase = 0.0;
+    std::int64_t driftSince = 0;
+    double backlash = 0.0;
+    double lag = 0.0;  // the specimen behind the motor, half the backlash either way
   };
   double Unwrapped(int axis, std::int64_t now) const;
   void Start(int axis, double from, double to, double speedFactor, std::int64_t now, double timeScale);
   void Halt(int axis, std::int64_t now);
+  bool AxisMoving(int axis, std::int64_t now) const;
+  double Drift(int axis, std::int64_t now) const;
 
   std::array<Motion, kStageAxes> motion_{};
+  std::array<Faults, kStageAxes> faults_{};
 };
 
 }  // namespace vesk::sim

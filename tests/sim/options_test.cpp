@@ -1,5 +1,6 @@
 // Simulator options: refusals, pins, the instrument type, the manager
 // window, and determinism under one seed.
+#include <fstream>
 #include <thread>
 
 #include "sim/stage.h"
@@ -93,7 +94,7 @@ TEST_F(OptionsTest, TheManagerWindowOutlivesAReset) {
   EXPECT_EQ(sem_GetManagerHandle(), nullptr);
 }
 
-// The same seed and the same requests: the same readings and the same
+// The same seed, scenario and requests: the same readings and the same
 // image bytes; another seed: another specimen.
 class DeterminismTest : public SimTest {
  protected:
@@ -106,6 +107,8 @@ class DeterminismTest : public SimTest {
     SimulatorOptions options;
     options.seed = seed;
     options.timeScale = timeScale;
+    options.scenarioFile = root_ / "scenario.txt";
+    std::ofstream(options.scenarioFile) << "0s backlash x 0.003\n1s drift y 0.2\n2s charging 0.001\n";
     Apply(options);
     Outcome outcome;
     BeamOn();

@@ -206,6 +206,38 @@ double Sharpness(const GreyImage& image) {
   return sum / (static_cast<double>(rows) * (columns - 1));
 }
 
+double LaplacianVariance(const GreyImage& image) {
+  const int rows = std::min(image.height, 480);
+  double sum = 0.0;
+  double squares = 0.0;
+  int count = 0;
+  for (int y = 1; y < rows - 1; ++y) {
+    for (int x = 1; x < image.width - 1; ++x) {
+      const double laplacian =
+          image.at(x - 1, y) + image.at(x + 1, y) + image.at(x, y - 1) + image.at(x, y + 1) - 4.0 * image.at(x, y);
+      sum += laplacian;
+      squares += laplacian * laplacian;
+      ++count;
+    }
+  }
+  const double mean = sum / count;
+  return squares / count - mean * mean;
+}
+
+double DirectionalDetail(const GreyImage& image, int dx, int dy) {
+  const int rows = std::min(image.height, 480);
+  double squares = 0.0;
+  int count = 0;
+  for (int y = 1; y < rows - 1; ++y) {
+    for (int x = 1; x < image.width - 1; ++x) {
+      const double d = static_cast<double>(image.at(x + dx, y + dy)) - image.at(x, y);
+      squares += d * d;
+      ++count;
+    }
+  }
+  return squares / count;
+}
+
 double MeanGrey(const GreyImage& image) {
   double sum = 0.0;
   for (std::uint8_t p : image.pixels) sum += p;

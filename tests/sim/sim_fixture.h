@@ -64,5 +64,11 @@ std::optional<GreyImage> Decode(const std::filesystem::path& file, ImageFormat f
 // the top 480 rows: larger for a sharper image.
 double Sharpness(const GreyImage& image);
 double MeanGrey(const GreyImage& image);
+// Variance of the 4-neighbour Laplacian over the top 480 rows: the focus
+// measure autofocus scripts use.
+double LaplacianVariance(const GreyImage& image);
+// Mean squared difference of pixels (dx, dy) apart (each -1, 0 or 1) in the
+// top 480 rows: small along the direction the image is smeared in.
+double DirectionalDetail(const GreyImage& image, int dx, int dy);
 
 }  // namespace vesk::sim::testing
