@@ -61,6 +61,13 @@ void AddSimulatorOptions(CLI::App& app, SimulatorOptions& simulator) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->group(group);
   app.add_option("--image-folder", simulator.imageFolder, "folder for the simulator's saved images")->group(group);
+  app.add_option("--view-port", simulator.viewPort,
+                 "serve a read-only live view of the instrument in the browser on this port (0: any free port; "
+                 "default: no view)")
+      ->group(group);
+  app.add_option("--view-address", simulator.viewAddress,
+                 "address the live view listens on (default: 127.0.0.1, this machine only)")
+      ->group(group);
 }
 
 }  // namespace
