@@ -29,7 +29,9 @@ int ApplySimulatorOptions(const SimulatorOptions& options) {
     return 2;
   }
   if (!options.viewPort) {
-    if (options.viewAddress) plat::Platform().writeStandardError("Warning:--view-address without --view-port; no live view.\n");
+    if (options.viewAddress) {
+      plat::Platform().writeStandardError("Warning:--view-address without --view-port; no live view.\n");
+    }
     return 0;
   }
   sim::LiveViewOptions view;
