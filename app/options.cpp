@@ -64,6 +64,13 @@ void AddSimulatorOptions(CLI::App& app, SimulatorOptions& simulator) {
   app.add_option("--scenario", simulator.scenarioFile,
                  "scenario file: faults and imperfections at times on the simulator's clock (sim/README.md)")
       ->group(group);
+  app.add_option("--view-port", simulator.viewPort,
+                 "serve a read-only live view of the instrument in the browser on this port (0: any free port; "
+                 "default: no view)")
+      ->group(group);
+  app.add_option("--view-address", simulator.viewAddress,
+                 "address the live view listens on (default: 127.0.0.1, this machine only)")
+      ->group(group);
 }
 
 }  // namespace

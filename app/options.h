@@ -21,10 +21,12 @@ struct SimulatorOptions {
   std::vector<std::pair<std::string, std::string>> pins;   // --pin NAME=VALUE, repeatable
   std::optional<std::string> imageFolder;                  // --image-folder DIR
   std::optional<std::string> scenarioFile;                 // --scenario FILE
+  std::optional<std::uint16_t> viewPort;                   // --view-port N (0: any free port)
+  std::optional<std::string> viewAddress;                  // --view-address A
 
   bool AnyGiven() const {
     return instrumentType || timeScale || seed || !refusedOperations.empty() || !pins.empty() || imageFolder ||
-           scenarioFile;
+           scenarioFile || viewPort || viewAddress;
   }
 };
 

@@ -7,6 +7,7 @@
 #include "app/scope_link.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "sim/live_view.h"
 #include "sim/simulator.h"
 
 namespace vesk::app {
@@ -28,6 +29,22 @@ int ApplySimulatorOptions(const SimulatorOptions& options) {
     plat::Platform().writeStandardError(("vesk: simulator: " + error + "\n").c_str());
     return 2;
   }
+  if (!options.viewPort) {
+    if (options.viewAddress) {
+      plat::Platform().writeStandardError("Warning:--view-address without --view-port; no live view.\n");
+    }
+    return 0;
+  }
+  sim::LiveViewOptions view;
+  view.port = *options.viewPort;
+  if (options.viewAddress) view.address = *options.viewAddress;
+  if (!sim::StartLiveView(view, &error)) {
+    plat::Platform().writeStandardError(("vesk: --view-port: " + error + "\n").c_str());
+    return 2;
+  }
+  // Where to point the browser; with port 0 the only way to learn it.
+  plat::Platform().writeStandardError(
+      ("vesk: live view on http://" + view.address + ":" + std::to_string(sim::LiveViewPort()) + "/\n").c_str());
   return 0;
 }
 

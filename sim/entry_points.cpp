@@ -8,9 +8,12 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "platform/confined_file.h"
 #include "sim/instrument.h"
+#include "sim/request_log.h"
+#include "sim/screen_state.h"
 #include "sim/simulator.h"
 
 namespace vesk::sim {
@@ -36,6 +39,7 @@ struct Simulator {
   std::shared_ptr<const SimClock> clock = std::make_shared<SteadyClock>();
   std::unique_ptr<SimulatedInstrument> instrument = std::make_unique<SimulatedInstrument>(InstrumentSetup{});
   SemWindow managerWindow = nullptr;
+  RequestLog requests;
   std::thread pump;
   std::condition_variable pumpWake;
   bool pumpStopping = false;
@@ -91,15 +95,29 @@ bool BuildOverrides(const SimulatorOptions& options, Overrides& overrides, std::
 
 }  // namespace
 
-template <typename Result, typename Body>
-Result Enter(SemOp op, Body body) {
+template <typename Result>
+std::int64_t ResultValue(Result result) {
+  if constexpr (std::is_pointer_v<Result>) {
+    return result != nullptr ? 1 : 0;
+  } else {
+    return result;
+  }
+}
+
+template <typename Result, typename Body, typename Describe>
+Result Enter(SemOp op, Body body, Describe describe) {
   Simulator& simulator = TheSimulator();
   std::lock_guard<std::mutex> guard(simulator.mutex);
-  simulator.instrument->AdvanceTo(simulator.clock->NowMs());
-  if (const std::optional<std::int32_t> forced = simulator.instrument->overrides().Forced(op)) {
-    return ForcedResult<Result>(*forced);
+  const std::int64_t now = simulator.clock->NowMs();
+  simulator.instrument->AdvanceTo(now);
+  const std::optional<std::int32_t> forced = simulator.instrument->overrides().Forced(op);
+  const Result result = forced ? ForcedResult<Result>(*forced) : body(*simulator.instrument);
+  if (simulator.requests.keeping()) {
+    ArgumentText arguments;
+    describe(arguments);
+    simulator.requests.Add(RequestRecord{now, op, arguments.text(), ResultValue(result), forced.has_value()});
   }
-  return body(*simulator.instrument);
+  return result;
 }
 
 bool ApplySimulatorOptions(const SimulatorOptions& options, std::string* error) {
@@ -173,6 +191,26 @@ void ClearOverrides() {
   simulator.instrument->overrides().Clear();
 }
 
+ScreenSnapshot ReadScreen() {
+  Simulator& simulator = TheSimulator();
+  ScreenSnapshot snapshot;
+  snapshot.requests.reserve(kKeptRequests);
+  snapshot.changes.reserve(kKeptRequests);
+  std::lock_guard<std::mutex> guard(simulator.mutex);
+  // Not brought up to the present: the pump does that, and a reader must
+  // not decide when the instrument's time moves.
+  snapshot.state = simulator.instrument->Screen();
+  simulator.requests.CopyRecent(snapshot.requests, snapshot.changes);
+  snapshot.requestCount = simulator.requests.count();
+  return snapshot;
+}
+
+void KeepRequests(bool on) {
+  Simulator& simulator = TheSimulator();
+  std::lock_guard<std::mutex> guard(simulator.mutex);
+  simulator.requests.Keep(on);
+}
+
 std::optional<CaptureRecord> LastCapture() {
   Simulator& simulator = TheSimulator();
   std::lock_guard<std::mutex> guard(simulator.mutex);
@@ -185,8 +223,9 @@ std::optional<CaptureRecord> LastCapture() {
 extern "C" {
 #define SEM_OPERATION(result, name, params, args)                                                      \
   result SEM_CALL sem_##name params {                                                                  \
-    return vesk::sim::Enter<result>(vesk::SemOp::name,                                                 \
-                                    [&](vesk::sim::SimulatedInstrument& instrument) { return instrument.name args; }); \
+    return vesk::sim::Enter<result>(                                                                   \
+        vesk::SemOp::name, [&](vesk::sim::SimulatedInstrument& instrument) { return instrument.name args; }, \
+        [&](vesk::sim::ArgumentText& text) { text.Add args; });                                        \
   }
 #include "scope/sem_operations.def"
 }

@@ -13,6 +13,7 @@
 #include "scope/sem.h"
 #include "sim/overrides.h"
 #include "sim/scenario.h"
+#include "sim/screen_state.h"
 #include "sim/simulator.h"
 #include "sim/specimen_image.h"
 #include "sim/stage.h"
@@ -59,6 +60,8 @@ class SimulatedInstrument {
   void SetManagerWindow(SemWindow window) { managerWindow_ = window; }
   void InjectFault(Fault fault);
   const std::optional<CaptureRecord>& LastCapture() const { return lastCapture_; }
+  // The state as the screen shows it, at the instrument's own time.
+  ScreenState Screen() const;
 
   // The operations, declared from the operation list.
 #define SEM_OPERATION(result, name, params, args) result name params;
@@ -95,6 +98,7 @@ class SimulatedInstrument {
   double SpecimenDistanceMm() const;
   double GunEfficiency() const;
   double CaptureDwell(std::int32_t variant) const;
+  std::int64_t FrameMs() const;
   Scene SceneNow(double dwell) const;
 
   std::int32_t StartRun(AutoRun run, double milliseconds);

@@ -173,6 +173,9 @@ double SimulatedInstrument::CaptureDwell(std::int32_t variant) const {
   return kDwell[scanSpeed_] * (variant == 2 ? 2.0 : 1.0);
 }
 
+// One frame takes as long as a plain capture.
+std::int64_t SimulatedInstrument::FrameMs() const { return Scaled(kCaptureMs[scanSpeed_]); }
+
 // The manager reads the save settings when asked, as the service has just
 // written them, and saves when the scan is done.
 std::int32_t SimulatedInstrument::StartCapture(std::int32_t variant) {

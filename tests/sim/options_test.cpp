@@ -3,6 +3,7 @@
 #include <fstream>
 #include <thread>
 
+#include "sim/screen_state.h"
 #include "sim/stage.h"
 #include "sim/image_files.h"
 #include "tests/sim/sim_fixture.h"
@@ -103,16 +104,21 @@ class DeterminismTest : public SimTest {
     std::vector<std::vector<std::uint8_t>> images;
   };
 
-  Outcome Session(std::uint64_t seed, double timeScale) {
+  // watched: as while the live view runs, requests are kept and the screen
+  // is read between every two steps; that must change nothing.
+  Outcome Session(std::uint64_t seed, double timeScale, bool watched = false) {
     SimulatorOptions options;
     options.seed = seed;
     options.timeScale = timeScale;
     options.scenarioFile = root_ / "scenario.txt";
     std::ofstream(options.scenarioFile) << "0s backlash x 0.003\n1s drift y 0.2\n2s charging 0.001\n";
     Apply(options);
+    KeepRequests(watched);
     Outcome outcome;
     BeamOn();
+    Watch(watched);
     sem_SetMagAbs(5000);
+    Watch(watched);
     sem_SetWD(11);
     StagePositionRecord move{};
     move.axisWord[kAxisX] = 1;
@@ -123,7 +129,10 @@ class DeterminismTest : public SimTest {
     Advance(400);
     for (auto run : {sem_StartAFD, sem_StartASD, sem_StartACB, sem_StartAGA}) {
       run();
-      Advance(6000);
+      for (int step = 0; step < 6; ++step) {
+        Advance(1000);
+        Watch(watched);
+      }
     }
     const auto record = [&outcome](std::int32_t value) { outcome.readings.push_back(value); };
     for (auto get : {sem_GetOLCrs, sem_GetOLFine, sem_GetWD, sem_GetStigX, sem_GetStigY, sem_GetCont, sem_GetBrt,
@@ -133,10 +142,16 @@ class DeterminismTest : public SimTest {
     StageInfoRecord info{};
     sem_GetStageInfo(&info);
     record(static_cast<std::int32_t>(info.position[kAxisX] * 1000.0f));
+    Watch(watched);
     outcome.images.push_back(ReadBytes(Capture("TIFF", "C:\\a.tif", "ON").file));
+    Watch(watched);
     outcome.images.push_back(ReadBytes(Capture("JPEG", "C:\\b.jpg").file));
     outcome.images.push_back(ReadBytes(Capture("BMP", "C:\\c.bmp").file));
     return outcome;
+  }
+
+  static void Watch(bool watched) {
+    if (watched) (void)ReadScreen();
   }
 };
 
@@ -156,7 +171,39 @@ TEST_F(DeterminismTest, TheSameSeedGivesTheSameReadingsAndImages) {
     const Outcome other = Session(8, timeScale);
     EXPECT_NE(first.readings, other.readings);
     EXPECT_FALSE(first.images[2] == other.images[2]);
+
+    const Outcome watched = Session(7, timeScale, true);
+    EXPECT_EQ(first.readings, watched.readings);
+    for (std::size_t i = 0; i < first.images.size(); ++i) EXPECT_TRUE(first.images[i] == watched.images[i]) << i;
   }
+}
+
+// What the live view shows: the state, and the requests as they came.
+TEST_F(DeterminismTest, TheScreenShowsTheStateAndTheRequestsWithoutReadings) {
+  Apply();
+  KeepRequests(true);
+  BeamOn();
+  sem_SetMagAbs(5000);
+  StagePositionRecord move{};
+  move.axisWord[kAxisX] = 1;
+  move.value[kAxisX] = 1.5f;
+  sem_SetStagePosAbs(&move);
+  sem_LoadRecipeFileEx("a\x01" "b", 0, 0, 0);
+  sem_GetMag();
+  const ScreenSnapshot screen = ReadScreen();
+  EXPECT_EQ(screen.state.magnification, 5000);
+  EXPECT_TRUE(screen.state.stageMoving);
+  EXPECT_DOUBLE_EQ(screen.state.stageTarget[kAxisX], 1.5);
+  ASSERT_GE(screen.changes.size(), 3u);
+  const auto text = [](const RequestRecord& request) {
+    return std::string(SemOpName(request.op)) + "(" + request.arguments.data() + ")=" + std::to_string(request.result);
+  };
+  const std::size_t n = screen.changes.size();
+  EXPECT_EQ(text(screen.changes[n - 3]), "SetMagAbs(5000)=1");
+  EXPECT_EQ(text(screen.changes[n - 2]), "SetStagePosAbs(X=1.5)=1");
+  EXPECT_EQ(text(screen.changes[n - 1]), "LoadRecipeFileEx(\"a?b\", 0, 0, 0)=0");
+  EXPECT_EQ(text(screen.requests.back()), "GetMag()=5000");
+  KeepRequests(false);
 }
 
 // The simulator's own pump advances it on the steady clock while client

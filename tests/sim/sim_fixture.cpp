@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
+#include <string>
 
 #if !defined(VESK_SIM_NO_IMAGE_CODECS)
 #include <jpeglib.h>
@@ -18,6 +20,9 @@ void SimTest::SetUp() {
   for (char& c : name) {
     if (c == '/') c = '_';
   }
+  // A suffix of its own: the same test may run at the same time from
+  // another build tree on this machine.
+  name += "-" + std::to_string(std::random_device{}());
   root_ = std::filesystem::temp_directory_path() / "vesk_sim_tests" / name;
   std::filesystem::remove_all(root_);
   std::filesystem::create_directories(root_);
