@@ -8,10 +8,16 @@ Needs NumPy and Pillow (Debian: python3-numpy python3-pil), and a folder
 where this computer reaches the instrument's captures (--image-folder)."""
 
 import argparse
+import os
+import sys
 
 import numpy
 
-import vesk
+try:
+    import vesk
+except ImportError:  # run from a checkout: the package is the folder above
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    import vesk
 
 
 def sharpness(pixels, bin=4):

@@ -5,8 +5,14 @@ stigmation and contrast/brightness, and two captures.
     python3 session.py --port 22300"""
 
 import argparse
+import os
+import sys
 
-import vesk
+try:
+    import vesk
+except ImportError:  # run from a checkout: the package is the folder above
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    import vesk
 
 parser = argparse.ArgumentParser(description="A VESK session")
 parser.add_argument("--host", default="127.0.0.1")

@@ -9,11 +9,16 @@ tiles, and the folder where this computer reaches the captures."""
 
 import argparse
 import os
+import sys
 
 import numpy
 from PIL import Image
 
-import vesk
+try:
+    import vesk
+except ImportError:  # run from a checkout: the package is the folder above
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    import vesk
 
 
 def mosaic(scope, rows=3, columns=3, magnification=500):
