@@ -66,6 +66,7 @@ int RunService(const ServiceOptions& options) {
     hostOptions.port = options.port;
     exitCode = host::RunHost(hostOptions);
   }
+  StopSimulatorView();
   plat::StopWatchingStopRequests();
   standIn.Stop();
   return exitCode;
