@@ -76,6 +76,7 @@ int RunService(const ServiceOptions& options) {
     hostOptions.prepareContext = &options;
     exitCode = host::RunHost(hostOptions);
   }
+  StopSimulatorView();
   plat::StopWatchingStopRequests();
   standIn.Stop();
   return exitCode;

@@ -19,4 +19,9 @@ void AttachManagerWindow(SemWindow manager);
 // has been written and the service ends with exit code 2.
 int ApplySimulatorOptions(const SimulatorOptions& options);
 
+// Stops what ApplySimulatorOptions started beside the service (the live
+// view's threads) while the process is still whole, before its static
+// objects are destroyed.
+void StopSimulatorView();
+
 }  // namespace vesk::app

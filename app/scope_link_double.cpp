@@ -16,4 +16,6 @@ int ApplySimulatorOptions(const SimulatorOptions& options) {
   return 0;
 }
 
+void StopSimulatorView() {}
+
 }  // namespace vesk::app

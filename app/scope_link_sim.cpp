@@ -48,4 +48,6 @@ int ApplySimulatorOptions(const SimulatorOptions& options) {
   return 0;
 }
 
+void StopSimulatorView() { sim::StopLiveView(); }
+
 }  // namespace vesk::app

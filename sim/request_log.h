@@ -122,10 +122,11 @@ class RequestLog {
     std::uint64_t count = 0;
     std::array<RequestRecord, kKeptRequests> records{};
 
-    void Add(const RequestRecord& record) { records[count++ % records.size()] = record; }
+    static std::size_t Slot(std::uint64_t n) { return static_cast<std::size_t>(n % kKeptRequests); }
+    void Add(const RequestRecord& record) { records[Slot(count++)] = record; }
     void CopyTo(std::vector<RequestRecord>& into) const {
-      const std::uint64_t kept = count < records.size() ? count : records.size();
-      for (std::uint64_t i = count - kept; i < count; ++i) into.push_back(records[i % records.size()]);
+      const std::uint64_t kept = count < kKeptRequests ? count : kKeptRequests;
+      for (std::uint64_t i = count - kept; i < count; ++i) into.push_back(records[Slot(i)]);
     }
   };
 
