@@ -17,6 +17,7 @@ import json
 import os
 import re
 import select
+import signal
 import shutil
 import socket
 import subprocess
@@ -80,7 +81,7 @@ class Browser:
             [program, "--headless", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe",
              "--user-data-dir=" + profile, "--window-size=1300,900", "--no-first-run", "about:blank"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-            preexec_fn=give_pipes, close_fds=False)
+            preexec_fn=give_pipes, close_fds=False, start_new_session=True)
         os.close(child_in)
         os.close(child_out)
         self.writer = to_browser_write
@@ -95,8 +96,16 @@ class Browser:
                 os.close(fd)
             except OSError:
                 pass
-        if self.process.poll() is None:
-            self.process.kill()
+        try:
+            self.process.wait(timeout=5)  # it leaves when its pipe closes
+        except subprocess.TimeoutExpired:
+            pass
+        # Its helpers (renderer, GPU, utility) share its process group and
+        # may outlive it for a moment, still writing to the profile.
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
         self.process.wait(timeout=10)
 
     def error_output(self):
@@ -190,7 +199,13 @@ class LiveViewInBrowser(unittest.TestCase):
             cls.service.wait(timeout=10)
         except subprocess.TimeoutExpired:
             cls.service.kill()
-        cls.scratch.cleanup()
+        # A helper killed a moment ago may still be closing its files there.
+        for _ in range(50):
+            try:
+                cls.scratch.cleanup()
+                break
+            except OSError:
+                time.sleep(0.1)
 
     def client(self, *arguments):
         subprocess.run([os.environ["VESK_CLIENT_EXECUTABLE"], "--port", str(self.port), *arguments],
