@@ -1,5 +1,5 @@
-#include "sim/text.h"
 #include "sim/image_files.h"
+#include "sim/text.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -106,8 +106,8 @@ bool CompressJpeg(const std::uint8_t* pixels, int width, int height, unsigned ch
 }  // namespace
 
 ImageFormat FormatFromSetting(std::string_view setting) {
-  if (SameLetters(setting, "TIFF")) return ImageFormat::kTiff;
-  if (SameLetters(setting, "JPEG")) return ImageFormat::kJpeg;
+  if (SameName(setting, "TIFF")) return ImageFormat::kTiff;
+  if (SameName(setting, "JPEG")) return ImageFormat::kJpeg;
   return ImageFormat::kBmp;
 }
 

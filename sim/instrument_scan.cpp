@@ -204,7 +204,7 @@ void SimulatedInstrument::CompleteCapture() {
   }
   GreyImage image;
   if (!setup_.placeholderCaptures) image = RenderScene(scene);
-  if (!setup_.placeholderCaptures && SameLetters(job.include, "ON")) image = WithDataBar(image, scene);
+  if (!setup_.placeholderCaptures && SameName(job.include, "ON")) image = WithDataBar(image, scene);
   CaptureRecord record;
   record.number = ++captures_;
   record.requestedPath = job.path;

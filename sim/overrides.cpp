@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "sim/simulator.h"
+#include "sim/text.h"
 
 namespace vesk::sim {
 namespace {
@@ -14,16 +15,6 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 std::optional<std::int32_t> ParseValue(std::string_view text) {
   bool negative = false;
   if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
@@ -31,7 +22,7 @@ std::optional<std::int32_t> ParseValue(std::string_view text) {
     text.remove_prefix(1);
   }
   int base = 10;
-  if (text.size() > 2 && text[0] == '0' && Lower(text[1]) == 'x') {
+  if (text.size() > 2 && text[0] == '0' && LowerLetter(text[1]) == 'x') {
     base = 16;
     text.remove_prefix(2);
   }

@@ -9,6 +9,7 @@
 #include "sim/overrides.h"
 #include "sim/simulator.h"
 #include "sim/stage.h"
+#include "sim/text.h"
 
 namespace vesk::sim {
 namespace {
@@ -44,16 +45,6 @@ constexpr NumberLimits kLimits[] = {
 
 constexpr std::string_view kAxisNames[kStageAxes] = {"x", "y", "z", "tilt", "rotation"};
 constexpr std::size_t kLargestScenario = 1 << 20;
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::vector<std::string_view> Words(std::string_view line) {
   std::vector<std::string_view> words;

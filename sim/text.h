@@ -5,13 +5,14 @@
 
 namespace vesk::sim {
 
-// True when `text` equals `upper` (written in capitals) regardless of the
-// case of its letters, as the manager application reads its settings.
-inline bool SameLetters(std::string_view text, std::string_view upper) {
-  if (text.size() != upper.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 'a' + 'A') : text[i];
-    if (c != upper[i]) return false;
+inline char LowerLetter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// True when the two names are equal regardless of the case of their
+// letters, as the manager application reads its settings and names.
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
   }
   return true;
 }

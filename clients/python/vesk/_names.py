@@ -77,9 +77,5 @@ METHODS = {
     "WSCS": ("move_image_to", {}),
 }
 
-# The stage's axes in the control library's order (axis 1 to 5 of WABS,
-# WRES and WSTR), with their units on the instrument.
-STAGE_AXES = (("x", "mm"), ("y", "mm"), ("z", "mm"), ("tilt", "degrees"), ("rotation", "degrees"))
-
 # ISAV's format field; any other value keeps the format last written.
 IMAGE_FORMATS = {"bmp": 2, "tiff": 3, "jpeg": 4}

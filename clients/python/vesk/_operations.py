@@ -7,7 +7,7 @@ import inspect
 import time
 
 from ._catalogue import CATALOGUE
-from ._names import IMAGE_FORMATS, METHODS, STAGE_AXES
+from ._names import IMAGE_FORMATS, METHODS
 from .errors import NotReady, VeskError, WaitTimeout
 from .images import Capture, local_image_path
 

@@ -3,7 +3,7 @@
 import struct
 
 from ._catalogue import CATALOGUE
-from .errors import NotServed, ProtocolError, Refused, Timeout
+from .errors import ConnectionFailed, NotServed, ProtocolError, Refused, ServiceFull, Timeout
 
 HEADER = struct.Struct(">H4s4sh4s")  # length, magic, code, status, reserved
 HEADER_SIZE = CATALOGUE.header_size
@@ -128,6 +128,19 @@ def timeout_message(code, seconds):
     return ("no reply to %s within %.1f s; the connection has been closed. The service carries out one command "
             "at a time for all its clients, so a command may queue behind another client's waiting command (%s); "
             "give Scope(timeout=...) more time if that is expected." % (code, seconds, waiting))
+
+
+def service_full_error():
+    return ServiceFull("the service already serves 20 clients (SRV ERR)")
+
+
+def closed_at_once_error(said, host, port):
+    """What a connection that the service ended before any request means:
+    the refusal text when all its slots are taken, else most likely an
+    address outside its allow-list."""
+    if said.startswith(REFUSED_CONNECTION.rstrip()):
+        return service_full_error()
+    return ConnectionFailed("%s:%d closed the connection at once (is this computer on its allow-list?)" % (host, port))
 
 
 def timeout_error(code, seconds):

@@ -15,10 +15,10 @@ import time
 
 from . import _operations
 from ._catalogue import CATALOGUE
-from ._protocol import (HEADER_SIZE, REFUSED_CONNECTION, build_request, check_reply, padded_body, reply_length,
-                        timeout_error)
+from ._protocol import (HEADER_SIZE, REFUSED_CONNECTION, build_request, check_reply, closed_at_once_error, padded_body,
+                        reply_length, service_full_error, timeout_error)
 from ._operations import Call, Progress, Report, Sleep
-from .errors import ConnectionFailed, ProtocolError, ServiceFull
+from .errors import ConnectionFailed, ProtocolError
 
 _TICK = 1.0
 _REFUSAL_WAIT = 0.05
@@ -56,10 +56,7 @@ class Scope:
         except OSError:
             said = b""
         self.close()
-        if said.startswith(b"SRV ERR"):
-            raise ServiceFull("the service already serves 20 clients (SRV ERR)")
-        raise ConnectionFailed("%s:%d closed the connection at once (is this computer on its allow-list?)"
-                               % (self.host, self.port))
+        raise closed_at_once_error(said, self.host, self.port)
 
     @property
     def connected(self):
@@ -131,7 +128,7 @@ class Scope:
             head = await reader.readexactly(HEADER_SIZE)
         except asyncio.IncompleteReadError as short:
             if short.partial.startswith(REFUSED_CONNECTION[:3]):
-                raise ServiceFull("the service already serves 20 clients (SRV ERR)") from None
+                raise service_full_error() from None
             raise ConnectionFailed("the connection closed before the %s reply" % step.code) from None
         except OSError as failure:
             raise ConnectionFailed("receiving the %s reply failed: %s" % (step.code, failure)) from None

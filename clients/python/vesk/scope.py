@@ -7,10 +7,10 @@ import time
 
 from . import _operations
 from ._catalogue import CATALOGUE
-from ._protocol import (HEADER_SIZE, REFUSED_CONNECTION, build_request, check_reply, padded_body, reply_length,
-                        timeout_error)
+from ._protocol import (HEADER_SIZE, REFUSED_CONNECTION, build_request, check_reply, closed_at_once_error, padded_body,
+                        reply_length, service_full_error, timeout_error)
 from ._operations import Call, Progress, Report, Sleep
-from .errors import ConnectionFailed, ProtocolError, ServiceFull
+from .errors import ConnectionFailed, ProtocolError
 
 # How often a waiting call reports progress.
 _TICK = 1.0
@@ -73,10 +73,7 @@ class Scope:
             except OSError:
                 said = b""
             self.close()
-            if said.startswith(b"SRV ERR"):
-                raise ServiceFull("the service already serves 20 clients (SRV ERR)")
-            raise ConnectionFailed("%s:%d closed the connection at once (is this computer on its allow-list?)"
-                                   % (self.host, self.port))
+            raise closed_at_once_error(said, self.host, self.port)
 
     @property
     def connected(self):
@@ -144,12 +141,12 @@ class Scope:
         except OSError as failure:
             # A refused client is told so at once and disconnected.
             if self._refusal_waiting(sock):
-                raise ServiceFull("the service already serves 20 clients (SRV ERR)") from None
+                raise service_full_error() from None
             raise ConnectionFailed("sending %s failed: %s" % (step.code, failure)) from None
         start = time.monotonic()
         head = self._receive(HEADER_SIZE, step, start, timeout, allow_short=True)
         if head.startswith(REFUSED_CONNECTION[:len(head)]) and len(head) >= 3:
-            raise ServiceFull("the service already serves 20 clients (SRV ERR)")
+            raise service_full_error()
         if len(head) < HEADER_SIZE:
             raise ConnectionFailed("the connection closed before the %s reply" % step.code)
         body = self._receive(reply_length(head) - HEADER_SIZE, step, start, timeout)
