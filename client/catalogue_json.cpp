@@ -8,22 +8,11 @@
 #include <type_traits>
 
 #include "protocol/message.h"
+#include "protocol/service_waits.h"
 #include "protocol/wire.h"
 
 namespace vesk::client {
 namespace {
-
-struct ServiceWait {
-  const char* code;
-  std::uint32_t ms;
-};
-
-// The commands that hold the service before they reply: the automatic runs
-// poll 20 times a second apart, ISAV 18000 times 10 ms apart, the pressure
-// commands spin 100 ms per step.
-constexpr ServiceWait kServiceWaits[] = {
-    {"EFAS", 20000}, {"ESAS", 20000}, {"DACS", 20000}, {"ISAV", 180000}, {"FPMS", 100}, {"FPAS", 200},
-};
 
 // Non-ASCII bytes (code page 932 paths) become \u00XX, one per byte, so the
 // text stays valid JSON and the bytes can be recovered exactly.
@@ -235,8 +224,8 @@ void AppendReplyFields(std::string& out, const CommandInfo& command, const Reply
 }  // namespace
 
 std::uint32_t LongestServiceWaitMs(const CommandInfo& command) {
-  for (const ServiceWait& wait : kServiceWaits) {
-    if (std::strcmp(wait.code, command.code) == 0) return wait.ms;
+  for (const service_waits::CommandWait& wait : service_waits::kCommandWaits) {
+    if (std::strcmp(wait.code, command.code) == 0) return wait.longestMs;
   }
   return 0;
 }

@@ -4,22 +4,21 @@
 #include "commands/detectors.h"
 #include "commands/reply.h"
 #include "protocol/command_handlers.h"
+#include "protocol/service_waits.h"
 #include "protocol/wait_clock.h"
 
 namespace vesk {
 namespace {
 
 constexpr std::size_t kAutoContrastReplySize = 32;  // a zero word, then the readings
-constexpr std::uint32_t kPollPauseMs = 1000;
-constexpr int kMaxPolls = 20;
 
 // A run not reported as running right after the start (it may already have
 // ended) is not waited for, but its reply still carries the current
 // readings: a success reply never carries stale buffer bytes.
 void WaitForRun() {
   if (Low16(sem_GetACB()) != 1) return;
-  for (int poll = 0; poll < kMaxPolls; ++poll) {
-    PollSleep(kPollPauseMs);
+  for (int poll = 0; poll < service_waits::kAutoRunPolls; ++poll) {
+    PollSleep(service_waits::kAutoRunPollPeriodMs);
     if (Low16(sem_GetACB()) == 0) return;
   }
 }

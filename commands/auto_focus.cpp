@@ -6,6 +6,7 @@
 #include "commands/reply.h"
 #include "protocol/command_handlers.h"
 #include "protocol/message.h"
+#include "protocol/service_waits.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"
 
@@ -15,8 +16,6 @@ namespace {
 constexpr std::size_t kAutoAdjustReplySize = 24;
 using AutoAdjustReply = ReplyRecord<kAutoAdjustReplySize>;
 
-constexpr int kMaxPolls = 20;
-constexpr std::uint32_t kPollPeriodMs = 1000;
 constexpr std::int16_t kAdjustmentRunning = 1;
 constexpr std::int16_t kAdjustmentEnded = 0;
 
@@ -32,8 +31,8 @@ constexpr AutoAdjustment kAutoStigmation{sem_StartASD, sem_GetASD};
 // Reaching the poll limit is not an error: the adjustment may still be
 // running in the instrument, and the reply shows the values of the moment.
 void WaitForEnd(const AutoAdjustment& adjustment) {
-  for (int poll = 0; poll < kMaxPolls; ++poll) {
-    PollSleep(kPollPeriodMs);
+  for (int poll = 0; poll < service_waits::kAutoRunPolls; ++poll) {
+    PollSleep(service_waits::kAutoRunPollPeriodMs);
     if (Low16(adjustment.state()) == kAdjustmentEnded) return;
   }
 }

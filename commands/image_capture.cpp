@@ -10,6 +10,7 @@
 #include "commands/reply.h"
 #include "platform/profile.h"
 #include "protocol/command_handlers.h"
+#include "protocol/service_waits.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"
 
@@ -27,8 +28,6 @@ constexpr std::size_t kSavePathOffset = 4;
 constexpr std::size_t kSavePathSize = 264;
 
 // The capture wait: the flag is read every 10 ms for at most 180 s.
-constexpr std::uint32_t kCaptureWaitMs = 180000;
-constexpr std::uint32_t kCaptureWaitPollMs = 10;
 
 // ISAV format field: 2, 3, 4; any other value leaves "Format" as it was.
 const char* SaveFormatName(std::uint16_t format) {
@@ -63,10 +62,10 @@ void WaitForCapture() {
   const std::uint32_t start = clock.tickCount();
   std::uint32_t elapsed = 0;
   do {
-    const std::uint32_t due = (elapsed / kCaptureWaitPollMs + 1) * kCaptureWaitPollMs;
+    const std::uint32_t due = (elapsed / service_waits::kCapturePollMs + 1) * service_waits::kCapturePollMs;
     elapsed = SleepUntil(clock, start, due);
     if (!CapturePending()) return;
-  } while (elapsed < kCaptureWaitMs);
+  } while (elapsed < service_waits::kCaptureMs);
 }
 
 // IFSS and IFFS: refused while a capture is pending, and when the path

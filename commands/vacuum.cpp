@@ -4,6 +4,7 @@
 #include "commands/readings.h"
 #include "commands/reply.h"
 #include "protocol/command_handlers.h"
+#include "protocol/service_waits.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"
 
@@ -11,8 +12,6 @@ namespace vesk {
 namespace {
 
 constexpr std::size_t kVacuumStatusSize = 10;
-// Lets the instrument settle after a change of adjustment mode or target.
-constexpr std::uint32_t kSettleMs = 100;
 constexpr std::int16_t kManualAdjustment = 0;
 constexpr std::int16_t kAutomaticAdjustment = 1;
 constexpr std::int16_t kLowPressureInstrumentType = 12;
@@ -32,7 +31,7 @@ ReplyRecord<kVacuumStatusSize> ReadVacuumStatus() {
 bool SetManualPressure(std::int16_t value) {
   if (value <= -2 || value >= 2) return false;
   sem_SetPressureAdjMode(kManualAdjustment);
-  SleepFor(kSettleMs);
+  SleepFor(service_waits::kPressureSettleMs);
   return sem_SetPressureManual(value) == 1;
 }
 
@@ -41,9 +40,9 @@ bool SearchPressure(std::int16_t target) {
   if (Low16(sem_GetSemType()) == kLowPressureInstrumentType && (target < 0 || target > 100)) return false;
   if (target <= 0 || target >= 271) return false;
   sem_SetPressureAdjMode(kAutomaticAdjustment);
-  SleepFor(kSettleMs);
+  SleepFor(service_waits::kPressureSettleMs);
   if (sem_SetPressureAuto(target) != 1) return false;
-  SleepFor(kSettleMs);
+  SleepFor(service_waits::kPressureSettleMs);
   return sem_StartSearch() == 1;
 }
 
