@@ -55,6 +55,26 @@ bool AddRegistryAllowList(AllowList& list) {
   return false;
 }
 
+// Takes the registry's cap on connections per address, if it has one. False
+// (reported) when the value is no number of slots.
+bool ApplyRegistryConnectionCap(CommandServer& server) {
+  plat::RegistryKey key = nullptr;
+  if (plat::OpenLocalMachineKey(kVeskSettingsKey, &key) != plat::kRegistryOk) return true;
+  std::uint8_t data[8] = {};
+  std::uint32_t size = sizeof data;
+  const long status = plat::QueryRegistryValue(key, kMaxPerAddressName, data, &size);
+  plat::CloseRegistryKey(key);
+  if (status == plat::kRegistryNotFound) return true;
+  const std::uint32_t cap = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+                            static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+  if (status == plat::kRegistryOk && size == 4 && cap <= static_cast<std::uint32_t>(kClientSlotCount)) {
+    server.SetMaxPerAddress(static_cast<int>(cap));
+    return true;
+  }
+  ReportBoth("error in %s: a DWORD from 0 to %d expected.\n", kMaxPerAddressName, kClientSlotCount);
+  return false;
+}
+
 }  // namespace
 
 int RunHost(const HostOptions& options) {
@@ -74,6 +94,7 @@ int RunHost(const HostOptions& options) {
     if (const int code = options.prepareSoleInstance(options.prepareContext); code != 0) return code;
   }
   if (options.services == nullptr && !AddRegistryAllowList(TheCommandServer().AllowedClients())) return 2;
+  if (options.services == nullptr && !ApplyRegistryConnectionCap(TheCommandServer())) return 2;
 
   const plat::WindowHandle window = CreateHostWindow(options);
   if (window == nullptr) return 0;  // refused: neither enable flag is set

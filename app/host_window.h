@@ -28,6 +28,9 @@ inline constexpr char kVeskFlagName[] = "EnableVesk";
 // REG_SZ under kVeskSettingsKey: the client addresses and networks that may
 // connect, separated by spaces, commas or semicolons; absent: every client.
 inline constexpr char kAllowedClientsName[] = "AllowedClients";
+// REG_DWORD under kVeskSettingsKey: connections one client address may hold
+// at once (0: no limit); absent: the default.
+inline constexpr char kMaxPerAddressName[] = "MaxPerAddress";
 inline constexpr char kFenkSettingsKey[] = "SOFTWARE\\ZELK\\Fenk\\Settings";
 inline constexpr char kFenkFlagName[] = "EnableFenk";
 

@@ -42,6 +42,7 @@ int Configure(const ServiceOptions& options) {
   if (options.requestTimeoutMs) server.SetRequestTimeout(*options.requestTimeoutMs);
   if (options.idleReclaimMs) server.SetIdleReclaim(*options.idleReclaimMs);
   if (options.keepAliveMs) server.SetKeepAlive(*options.keepAliveMs);
+  if (options.maxPerAddress) server.PinMaxPerAddress(*options.maxPerAddress);
   for (const std::string& entry : options.allowedClients) {
     if (!server.AllowedClients().Add(entry)) {
       ReportError("--allow " + entry + ": not an IPv4 address or network (A.B.C.D or A.B.C.D/BITS)");

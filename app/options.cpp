@@ -29,6 +29,10 @@ void AddServiceOptions(CLI::App& app, ServiceOptions& options) {
   app.add_option("--keepalive-ms", options.keepAliveMs,
                  "silence after which TCP keepalive probes a client (0: no probes)")
       ->default_str(std::to_string(kDefaultKeepAliveMs));
+  app.add_option("--max-per-address", options.maxPerAddress,
+                 "connections one client address may hold at once (0: as many as there are slots)")
+      ->check(CLI::Range(0, kClientSlotCount))
+      ->default_str(std::to_string(kDefaultMaxPerAddress));
   app.add_option("--allow", options.allowedClients,
                  "serve only clients from this IPv4 address or network, A.B.C.D or A.B.C.D/BITS (repeatable; "
                  "default: every client)")

@@ -38,6 +38,7 @@ struct ServiceOptions {
   std::optional<std::uint32_t> requestTimeoutMs;
   std::optional<std::uint32_t> idleReclaimMs;
   std::optional<std::uint32_t> keepAliveMs;
+  std::optional<int> maxPerAddress;
   std::vector<std::string> allowedClients;  // --allow ADDRESS[/BITS], repeatable; checked by Configure
   bool logManager = false;
   SimulatorOptions simulator;

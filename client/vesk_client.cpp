@@ -87,7 +87,7 @@ bool Connection::Call(const std::string& code, const std::vector<std::uint8_t>& 
   if (!ReceiveExactly(head, kRefusalSize)) {
     return fail(sendFailed ? "sending failed" : "no reply (connection closed or timed out)");
   }
-  if (std::memcmp(head, kRefusalText, kRefusalSize) == 0) return fail("refused: the service already serves 20 clients");
+  if (std::memcmp(head, kRefusalText, kRefusalSize) == 0) return fail("refused: the service already serves 20 clients, or as many from this computer as it allows");
   if (sendFailed) return fail("sending failed");
   if (!ReceiveExactly(head + kRefusalSize, kHeaderSize - kRefusalSize)) return fail("reply header cut off");
   reply.length = ReadU16(head);

@@ -27,6 +27,7 @@ int HostName(char* buffer, int size);
 int ResolveIPv4(const char* name, char* dotted, int size);
 int SetKeepAlive(SocketHandle socket, std::uint32_t idleMs);
 int CanSendNow(SocketHandle socket);
+int PeerHasLeft(SocketHandle socket);
 
 ThreadHandle StartThread(ThreadMain main, void* argument);
 void JoinThread(ThreadHandle thread);

@@ -71,6 +71,9 @@ struct PlatformApi {
   // Whether a send would be taken now without waiting: 1 yes, 0 no (the
   // peer has not read what was sent before), -1 on error.
   int (*canSendNow)(SocketHandle socket);
+  // Whether the peer has closed the connection and left nothing unread:
+  // 1 yes (or the connection failed), 0 no. Never waits.
+  int (*peerHasLeft)(SocketHandle socket);
 
   // Threads. startThread returns nullptr when no thread could be started.
   ThreadHandle (*startThread)(ThreadMain main, void* argument);

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "server/allow_list.h"
+#include "server/command_turns.h"
 #include "protocol/message.h"
 
 namespace vesk {
@@ -14,6 +15,7 @@ namespace vesk {
 inline constexpr std::uint16_t kDefaultPort = 22300;
 inline constexpr int kClientSlotCount = 20;
 inline constexpr int kListenBacklog = 5;
+static_assert(kClientSlotCount == kTurnSeatCount);
 // How long one reply may take to leave; a client that stops reading its
 // replies is disconnected after this, so it cannot hold DispatchLock.
 inline constexpr std::uint32_t kDefaultReplySendTimeoutMs = 10000;
@@ -26,6 +28,15 @@ inline constexpr std::uint32_t kDefaultIdleReclaimMs = 300000;
 // Silence before keepalive probes begin; a vanished peer then frees its
 // slot about two minutes after it went.
 inline constexpr std::uint32_t kDefaultKeepAliveMs = 60000;
+// At most this many connections from one address (0: no limit). Half the
+// slots: a lab computer running a viewer and several scripts fits, and no
+// single computer, careless or hostile, can keep the other half from
+// everyone else.
+inline constexpr int kDefaultMaxPerAddress = 10;
+// With every slot busy, a connection whose request has been incomplete for
+// longer than this is closed for a newcomer before any idle one: a whole
+// request crosses a lab network in milliseconds.
+inline constexpr std::uint32_t kIncompleteReclaimMs = 1000;
 // Pause between attempts to bind a port that is taken.
 inline constexpr std::uint32_t kBindRetryPauseMs = 2000;
 
@@ -42,6 +53,10 @@ struct ClientSlot {
   // Read by the listener when it looks for an idle slot to reclaim.
   std::atomic<bool> requestUnderWay{false};
   std::atomic<std::uint32_t> idleSinceTick{0};
+  // Part of a request has arrived, not yet all of it; since when.
+  std::atomic<bool> receivingRequest{false};
+  std::atomic<std::uint32_t> requestSinceTick{0};
+  std::uint32_t peer = 0;  // IPv4 address in host order, 0 when unknown; changed under lock
   alignas(8) std::uint8_t messageBuffer[kMessageBufferSize] = {};
   CommandServer* server = nullptr;
 };
@@ -76,6 +91,17 @@ class CommandServer {
   void SetRequestTimeout(std::uint32_t milliseconds) { requestTimeoutMs_ = milliseconds; }
   void SetIdleReclaim(std::uint32_t milliseconds) { idleReclaimMs_ = milliseconds; }
   void SetKeepAlive(std::uint32_t milliseconds) { keepAliveMs_ = milliseconds; }
+  // Connections one address may hold at once; 0: as many as there are
+  // slots. A value given on the command line is pinned: the registry's
+  // setting then does not replace it.
+  void SetMaxPerAddress(int connections) {
+    if (!maxPerAddressPinned_.load()) maxPerAddress_ = connections;
+  }
+  void PinMaxPerAddress(int connections) {
+    maxPerAddress_ = connections;
+    maxPerAddressPinned_ = true;
+  }
+  int MaxPerAddress() const { return maxPerAddress_.load(); }
 
   // The addresses that may connect (empty: all). Change it only before the
   // listener starts; the listener reads it without a lock.
@@ -84,14 +110,21 @@ class CommandServer {
   // Number of busy slots, for diagnostics and tests.
   int BusySlotCount();
 
+  // Who runs the next command.
+  CommandTurns& Turns() { return turns_; }
+
  private:
   friend void ServeConnection(ClientSlot& slot);
   plat::SocketHandle BindWhenFree(std::uint16_t port);
   bool PauseUnlessStopping(std::uint32_t milliseconds);
   void AcceptLoop();
-  void AssignConnection(plat::SocketHandle socket);
-  bool TakeSlot(plat::SocketHandle socket);
-  bool ReclaimIdleSlot();
+  void AssignConnection(plat::SocketHandle socket, std::uint32_t peer);
+  bool TakeSlot(plat::SocketHandle socket, std::uint32_t peer);
+  int ConnectionsFrom(std::uint32_t peer);
+  bool ReclaimSlot();
+  ClientSlot* SlowestSender(std::uint32_t now, std::uint32_t* incompleteMs);
+  ClientSlot* IdlestConnection(std::uint32_t now, std::uint32_t* idleMs);
+  bool CloseForNewcomer(ClientSlot& slot);
   void RefuseConnection(plat::SocketHandle socket);
   void TurnAwayStranger(plat::SocketHandle socket, std::uint32_t peer);
   void ConnectionEnded();
@@ -110,7 +143,10 @@ class CommandServer {
   std::atomic<std::uint32_t> requestTimeoutMs_{kDefaultRequestTimeoutMs};
   std::atomic<std::uint32_t> idleReclaimMs_{kDefaultIdleReclaimMs};
   std::atomic<std::uint32_t> keepAliveMs_{kDefaultKeepAliveMs};
+  std::atomic<int> maxPerAddress_{kDefaultMaxPerAddress};
+  std::atomic<bool> maxPerAddressPinned_{false};
   AllowList allowedClients_;
+  CommandTurns turns_;
 };
 
 // The one server of the service process. Built on first use and never

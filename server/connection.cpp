@@ -49,6 +49,8 @@ struct Receiver final : plat::ReceivePace {
     if (started) return;
     started = true;
     firstByteTick = plat::Platform().tickCount();
+    slot.requestSinceTick.store(firstByteTick);
+    slot.receivingRequest.store(true);
     slot.requestUnderWay.store(true);
   }
 
@@ -99,9 +101,30 @@ bool ReceiveRequest(Receiver& receiver) {
 // buffers fill. Checking every request would cost a system call each.
 constexpr std::uint32_t kRepliesBetweenReadChecks = 2048;
 
+// Holds the connection's turn at the instrument for one command.
+class Turn {
+ public:
+  Turn(CommandTurns& turns, int seat) : turns_(turns), seat_(seat) { turns_.Take(seat_); }
+  ~Turn() { turns_.Release(seat_); }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+
+ private:
+  CommandTurns& turns_;
+  int seat_;
+};
+
 // Runs the request and sends its reply, one command at a time across all
-// connections; the reply's length, or 0 when it could not leave.
+// connections, in fair turns; the reply's length, or 0 when it could not
+// leave or the client left before its turn came.
 int RunAndReply(ClientSlot& slot, plat::SocketHandle socket) {
+  Turn turn(slot.server->Turns(), slot.index);
+  // A client that gave up waiting and closed must not have its command run
+  // now, long after it stopped expecting it.
+  if (plat::Platform().peerHasLeft(socket) == 1) {
+    ReportBoth("%d left before its turn, request not run.\n", slot.index);
+    return 0;
+  }
   plat::LockGuard commandLock(DispatchLock());
   DispatchCommand(slot.header, slot.body);
   const int replyLength = ReadU16(slot.header + header::kLength);
@@ -116,11 +139,13 @@ void ServeConnection(ClientSlot& slot) {
   const plat::SocketHandle socket = slot.socket;
   slot.header = slot.messageBuffer;
   slot.body = slot.messageBuffer + kHeaderSize;
+  slot.server->Turns().Join(slot.index);
   Receiver receiver{slot, socket, slot.server->requestTimeoutMs_.load()};
   if (receiver.timeoutMs != 0) plat::Platform().setReceiveTimeout(socket, receiver.timeoutMs);
 
   std::uint32_t sentSinceReadCheck = 0;
   while (ReceiveRequest(receiver)) {
+    slot.receivingRequest.store(false);
     // A client whose earlier replies still fill its socket would make the
     // next send wait while holding DispatchLock: close it first.
     if (sentSinceReadCheck >= kRepliesBetweenReadChecks) {

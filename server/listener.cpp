@@ -1,5 +1,6 @@
 // The listener: socket start-up, the accept loop and the 20 client slots.
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/socket_stream.h"
@@ -200,19 +201,37 @@ void CommandServer::AcceptLoop() {
       TurnAwayStranger(accepted, peer);
       continue;
     }
-    AssignConnection(accepted);
+    AssignConnection(accepted, peer);
   }
 }
 
-void CommandServer::AssignConnection(plat::SocketHandle accepted) {
-  if (TakeSlot(accepted)) return;
-  if (ReclaimIdleSlot() && TakeSlot(accepted)) return;
+void CommandServer::AssignConnection(plat::SocketHandle accepted, std::uint32_t peer) {
+  const int cap = maxPerAddress_.load();
+  if (cap > 0 && peer != 0) {
+    if (const int held = ConnectionsFrom(peer); held >= cap) {
+      ReportBoth("%u.%u.%u.%u already has %d connections.\n", peer >> 24, (peer >> 16) & 0xFFu, (peer >> 8) & 0xFFu,
+                 peer & 0xFFu, held);
+      RefuseConnection(accepted);
+      return;
+    }
+  }
+  if (TakeSlot(accepted, peer)) return;
+  if (ReclaimSlot() && TakeSlot(accepted, peer)) return;
   RefuseConnection(accepted);
+}
+
+int CommandServer::ConnectionsFrom(std::uint32_t peer) {
+  int held = 0;
+  for (ClientSlot& slot : slots_) {
+    plat::LockGuard guard(slot.lock);
+    if (slot.socket != plat::kInvalidSocket && slot.peer == peer) ++held;
+  }
+  return held;
 }
 
 // Gives the connection the lowest free slot and its thread; false when no
 // slot is free.
-bool CommandServer::TakeSlot(plat::SocketHandle accepted) {
+bool CommandServer::TakeSlot(plat::SocketHandle accepted, std::uint32_t peer) {
   const plat::PlatformApi& os = plat::Platform();
   // Each slot's lock is held only while looking at it, and across the store
   // of the new socket.
@@ -221,7 +240,12 @@ bool CommandServer::TakeSlot(plat::SocketHandle accepted) {
       plat::LockGuard guard(slot.lock);
       if (slot.socket != plat::kInvalidSocket) continue;
       slot.socket = accepted;
+      slot.peer = peer;
+      // Nothing of the previous client's messages may reach this one's
+      // commands: a short body reads zeros until a longer message came.
+      std::memset(slot.messageBuffer, 0, sizeof slot.messageBuffer);
       slot.requestUnderWay.store(false);
+      slot.receivingRequest.store(false);
       slot.idleSinceTick.store(os.tickCount());
       os.setSendTimeout(accepted, replySendTimeoutMs_.load());
       os.setKeepAlive(accepted, keepAliveMs_.load());
@@ -247,37 +271,72 @@ bool CommandServer::TakeSlot(plat::SocketHandle accepted) {
   return false;
 }
 
-// Every slot is busy: the connection idle longest, if idle beyond the
-// reclaim time, is closed to make room. True once its slot is free.
-bool CommandServer::ReclaimIdleSlot() {
-  const plat::PlatformApi& os = plat::Platform();
-  const std::uint32_t limit = idleReclaimMs_.load();
-  if (limit == 0) return false;
-  const std::uint32_t now = os.tickCount();
-  ClientSlot* idlest = nullptr;
-  std::uint32_t idlestMs = 0;
+// Every slot is busy: a connection that has been sending its request for
+// too long (a slow or stalled sender), else the one idle longest beyond the
+// reclaim time, is closed to make room. True once a slot is free.
+bool CommandServer::ReclaimSlot() {
+  const std::uint32_t now = plat::Platform().tickCount();
+  std::uint32_t waitedMs = 0;
+  if (ClientSlot* slow = SlowestSender(now, &waitedMs)) {
+    ReportBoth("%d request incomplete for %u ms, closed for a new client.\n", slow->index,
+               static_cast<unsigned>(waitedMs));
+    return CloseForNewcomer(*slow);
+  }
+  if (ClientSlot* idle = IdlestConnection(now, &waitedMs)) {
+    ReportBoth("%d idle for %u ms, closed for a new client.\n", idle->index, static_cast<unsigned>(waitedMs));
+    return CloseForNewcomer(*idle);
+  }
+  // A slot may have come free while looking.
+  return BusySlotCount() < kClientSlotCount;
+}
+
+// The connection whose incomplete request began longest ago, beyond
+// kIncompleteReclaimMs; nullptr when none.
+ClientSlot* CommandServer::SlowestSender(std::uint32_t now, std::uint32_t* incompleteMs) {
+  ClientSlot* slowest = nullptr;
   for (ClientSlot& slot : slots_) {
     plat::LockGuard guard(slot.lock);
-    if (slot.socket == plat::kInvalidSocket) return true;  // one left meanwhile
-    if (slot.requestUnderWay.load()) continue;
-    const std::uint32_t idleMs = now - slot.idleSinceTick.load();
-    if (idleMs > limit && idleMs > idlestMs) {  // on a tie, the lowest slot
-      idlest = &slot;
-      idlestMs = idleMs;
+    if (slot.socket == plat::kInvalidSocket || !slot.receivingRequest.load()) continue;
+    const std::uint32_t waited = now - slot.requestSinceTick.load();
+    if (waited > kIncompleteReclaimMs && (slowest == nullptr || waited > *incompleteMs)) {
+      slowest = &slot;
+      *incompleteMs = waited;
     }
   }
-  if (idlest == nullptr) return false;
-  ReportBoth("%d idle for %u ms, closed for a new client.\n", idlest->index, static_cast<unsigned>(idlestMs));
+  return slowest;
+}
+
+// The connection idle longest, beyond the reclaim time; nullptr when none
+// or reclaiming idle connections is off. On a tie, the lowest slot.
+ClientSlot* CommandServer::IdlestConnection(std::uint32_t now, std::uint32_t* idleMs) {
+  const std::uint32_t limit = idleReclaimMs_.load();
+  if (limit == 0) return nullptr;
+  ClientSlot* idlest = nullptr;
+  for (ClientSlot& slot : slots_) {
+    plat::LockGuard guard(slot.lock);
+    if (slot.socket == plat::kInvalidSocket || slot.requestUnderWay.load()) continue;
+    const std::uint32_t idle = now - slot.idleSinceTick.load();
+    if (idle > limit && (idlest == nullptr || idle > *idleMs)) {
+      idlest = &slot;
+      *idleMs = idle;
+    }
+  }
+  return idlest;
+}
+
+// Wakes the connection's own thread, which closes the socket and frees the
+// slot; true once it has.
+bool CommandServer::CloseForNewcomer(ClientSlot& slot) {
+  const plat::PlatformApi& os = plat::Platform();
   {
-    // Its own thread wakes, closes the socket and frees the slot.
-    plat::LockGuard guard(idlest->lock);
-    if (idlest->socket != plat::kInvalidSocket) os.shutdownSocket(idlest->socket);
+    plat::LockGuard guard(slot.lock);
+    if (slot.socket != plat::kInvalidSocket) os.shutdownSocket(slot.socket);
   }
   const std::uint32_t start = os.tickCount();
   for (;;) {
     {
-      plat::LockGuard guard(idlest->lock);
-      if (idlest->socket == plat::kInvalidSocket) return true;
+      plat::LockGuard guard(slot.lock);
+      if (slot.socket == plat::kInvalidSocket) return true;
     }
     if (os.tickCount() - start >= kReclaimWaitMs) return false;
     os.sleepMs(kReclaimPollMs);

@@ -244,4 +244,22 @@ int CanSendNow(SocketHandle socket) {
   }
 }
 
+// A peer that closed shows as readable with nothing to read.
+int PeerHasLeft(SocketHandle socket) {
+  pollfd entry{static_cast<int>(socket), POLLIN, 0};
+  int ready = 0;
+  do {
+    ready = ::poll(&entry, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0 || (entry.revents & (POLLERR | POLLNVAL)) != 0) return 1;
+  if (ready == 0) return 0;
+  char next = 0;
+  ssize_t n = 0;
+  do {
+    n = ::recv(static_cast<int>(socket), &next, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n > 0) return 0;
+  return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) ? 1 : 0;
+}
+
 }  // namespace plat::native

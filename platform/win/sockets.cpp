@@ -271,4 +271,17 @@ int CanSendNow(SocketHandle socket) {
   return ready > 0 ? 1 : 0;
 }
 
+// A peer that closed shows as readable with nothing to read.
+int PeerHasLeft(SocketHandle socket) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Native(socket), &readable);
+  timeval now{0, 0};
+  const int ready = ::select(0, &readable, nullptr, nullptr, &now);
+  if (ready == SOCKET_ERROR) return 1;
+  if (ready == 0) return 0;
+  char next = 0;
+  return ::recv(Native(socket), &next, 1, MSG_PEEK) > 0 ? 0 : 1;
+}
+
 }  // namespace plat::native

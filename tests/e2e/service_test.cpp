@@ -123,7 +123,7 @@ TEST_F(ServiceTest, SecondInstanceEndsAtOnceAndTheFirstKeepsServing) {
 // Twenty connections that never send hold every slot only until the idle
 // time is up; a header that stops half-way is closed at the request time-out.
 TEST_F(ServiceTest, SilentConnectionsGiveWayToANewcomerAfterTheIdleTime) {
-  auto service = Serving(ConfigFile("vesk-both.reg"), {"--idle-reclaim-ms", "2000", "--request-timeout-ms", "300"});
+  auto service = Serving(ConfigFile("vesk-both.reg"), {"--idle-reclaim-ms", "2000", "--request-timeout-ms", "300", "--max-per-address", "0"});
   std::vector<TestClient> silent;
   for (int i = 0; i < 20; ++i) {
     silent.emplace_back(port);

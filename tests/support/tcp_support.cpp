@@ -155,6 +155,7 @@ std::vector<std::uint8_t> MakeRequest(const char* code, const std::vector<std::u
 }
 
 LoopbackServer::LoopbackServer() : server_(std::make_unique<CommandServer>()) {
+  server_->SetMaxPerAddress(0);  // every test client comes from the one loopback address
   EXPECT_TRUE(server_->StartListener(0));
   port_ = server_->WaitUntilListening(5000);
   EXPECT_GT(port_, 0);

@@ -90,7 +90,7 @@ class Errors(unittest.TestCase):
                 self.assertEqual(scope.set_magnification(1000).magnification, 1000)
 
     def test_twenty_first_client_gets_service_full(self):
-        with Service("--time-scale", "0") as service:
+        with Service("--time-scale", "0", "--max-per-address", "0") as service:
             held = [vesk.Scope("127.0.0.1", service.port) for _ in range(20)]
             try:
                 for scope in held:

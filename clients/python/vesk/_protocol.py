@@ -131,7 +131,7 @@ def timeout_message(code, seconds):
 
 
 def service_full_error():
-    return ServiceFull("the service already serves 20 clients (SRV ERR)")
+    return ServiceFull("the service already serves 20 clients, or as many from this computer as it allows (SRV ERR)")
 
 
 def closed_at_once_error(said, host, port):

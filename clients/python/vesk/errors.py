@@ -16,7 +16,8 @@ class ConnectionFailed(VeskError, ConnectionError):
 
 
 class ServiceFull(ConnectionFailed):
-    """The service already serves 20 clients and answered "SRV ERR"."""
+    """The service answered "SRV ERR": all 20 slots are busy, or this computer
+    already holds as many connections as one address may (10 by default)."""
 
 
 class Timeout(VeskError, TimeoutError):

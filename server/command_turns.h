@@ -1,0 +1,60 @@
+// Turns at the instrument: one command at a time in the whole server, and
+// when a command ends the next turn goes to the waiting connection that has
+// used the instrument least. A client of short commands then waits about
+// one command in progress, however many clients loop on long ones, and the
+// long ones take the rest in turn.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace vesk {
+
+inline constexpr int kTurnSeatCount = 20;  // one per client slot
+// A connection back after a quiet spell is placed at most this far below
+// the least-used waiting connection: ahead of them all, but without the
+// credit of its whole silence, which would let it hold the instrument for as
+// long as it had been away.
+inline constexpr std::uint32_t kReturnCreditMs = 1000;
+
+class CommandTurns {
+ public:
+  CommandTurns() = default;
+  CommandTurns(const CommandTurns&) = delete;
+  CommandTurns& operator=(const CommandTurns&) = delete;
+
+  // A connection has taken the seat: it starts level with the least-used
+  // waiting connection (or with the last one served, when none waits), so
+  // it neither jumps the queue nor starves.
+  void Join(int seat);
+  // Blocks until it is the seat's turn; the turn is held until Release.
+  void Take(int seat);
+  // Ends the seat's turn, charges it the time held (at least 1 ms, so that
+  // a flood of quick commands also counts) and hands the turn on: to the
+  // least-used waiting seat, on a tie the one that began waiting first.
+  void Release(int seat);
+
+  // Time charged to a seat so far, in milliseconds; for tests.
+  std::uint64_t UsedMs(int seat);
+
+ private:
+  struct Seat {
+    std::uint64_t usedMs = 0;
+    std::uint64_t arrival = 0;  // order of waiting, for ties
+    bool waiting = false;
+    plat::Event turn;
+  };
+
+  std::uint64_t LeastWaitingOr(std::uint64_t otherwise) const;
+
+  plat::Lock lock_;
+  Seat seats_[kTurnSeatCount];
+  int holder_ = -1;
+  int waitingCount_ = 0;
+  std::uint32_t heldSinceTick_ = 0;
+  std::uint64_t servedLevelMs_ = 0;  // used time of the seat last given a turn
+  std::uint64_t nextArrival_ = 0;
+};
+
+}  // namespace vesk
