@@ -13,6 +13,7 @@
 #include "protocol/service_waits.h"
 #include "protocol/wait_clock.h"
 #include "scope/sem.h"
+#include "server/diagnostics.h"
 
 namespace vesk {
 namespace {
@@ -39,9 +40,22 @@ const char* SaveFormatName(std::uint16_t format) {
   }
 }
 
-// Each write sets one key of the section; its result is not examined.
-void WriteSaveSetting(const char* key, const char* value) {
-  plat::WriteProfileValue(kSettingsSection, key, value, plat::ImageSaveSettingsPath());
+// Each write sets one key of the section.
+bool WriteSaveSetting(const char* key, const char* value) {
+  return plat::WriteProfileValue(kSettingsSection, key, value, plat::ImageSaveSettingsPath()) == 1;
+}
+
+// The settings the manager reads for the capture; false, with the reason
+// written, when they could not all be written: the manager would then save
+// wherever an earlier request pointed, or not at all, so nothing is asked.
+bool WriteCaptureSettings(const char* code, const char* include, const char* format, const char* path) {
+  const bool written = WriteSaveSetting("Include", include) &&
+                       (format == nullptr || WriteSaveSetting("Format", format)) && WriteSaveSetting("Path", path);
+  if (!written) {
+    ReportBoth("%s %s: not captured, the settings file %s cannot be written.\n", code, path,
+               plat::ImageSaveSettingsPath());
+  }
+  return written;
 }
 
 // A path the settings file can hold: terminated within the request, and on
@@ -57,26 +71,26 @@ bool CapturePending() { return Low16(sem_GetImageDataFlag()) != 0; }
 // Polls fall due on a fixed 10 ms grid from the start, and the limit is the
 // time passed, not a count of polls: a platform sleep coarser than 10 ms
 // makes the polls fewer, never the wait longer.
-void WaitForCapture() {
+// True when the capture finished within the wait.
+bool WaitForCapture() {
   const WaitClock& clock = CurrentWaitClock();
   const std::uint32_t start = clock.tickCount();
   std::uint32_t elapsed = 0;
   do {
     const std::uint32_t due = (elapsed / service_waits::kCapturePollMs + 1) * service_waits::kCapturePollMs;
     elapsed = SleepUntil(clock, start, due);
-    if (!CapturePending()) return;
+    if (!CapturePending()) return true;
   } while (elapsed < service_waits::kCaptureMs);
+  return false;
 }
 
 // IFSS and IFFS: refused while a capture is pending, and when the path
 // is not one the settings file can hold.
 void RequestCapture(Message& message, std::int32_t variant) {
   const char* path = SavePath(message.BodyText<0>());
-  const bool requested = !CapturePending() && path != nullptr;
+  const char* code = variant == kCaptureVariant1 ? "IFSS" : "IFFS";
+  const bool requested = !CapturePending() && path != nullptr && WriteCaptureSettings(code, "OFF", "BMP", path);
   if (requested) {
-    WriteSaveSetting("Include", "OFF");
-    WriteSaveSetting("Format", "BMP");
-    WriteSaveSetting("Path", path);
     sem_SetImageDataFlag(1);
     if (Low16(sem_GetScanSpeed()) == 0) sem_SetScanSpeed(1);
     sem_CallApp(variant, kCaptureRequest);
@@ -99,13 +113,21 @@ void ISAV(Message& message) {
     AnswerEcho(message, false, kSaveRequestSize);
     return;
   }
-  WriteSaveSetting("Include", message.BodyU16<0>() == 0 ? "ON" : "OFF");
-  if (const char* format = SaveFormatName(message.BodyU16<2>())) WriteSaveSetting("Format", format);
-  WriteSaveSetting("Path", path);
+  if (!WriteCaptureSettings("ISAV", message.BodyU16<0>() == 0 ? "ON" : "OFF", SaveFormatName(message.BodyU16<2>()),
+                            path)) {
+    AnswerEcho(message, false, kSaveRequestSize);
+    return;
+  }
   sem_SetImageDataFlag(1);
   sem_CallApp(kCaptureVariant1, kCaptureRequest);
-  WaitForCapture();
-  AnswerEcho(message, true, kSaveRequestSize);
+  // A capture still pending when the wait ends was not made, as far as
+  // anyone can tell: saying it was would lose the image silently.
+  const bool finished = WaitForCapture();
+  if (!finished) {
+    ReportBoth("ISAV %s: capture not finished within %u s.\n", path,
+               static_cast<unsigned>(service_waits::kCaptureMs / 1000));
+  }
+  AnswerEcho(message, finished, kSaveRequestSize);
 }
 
 void IFSS(Message& message) { RequestCapture(message, kCaptureVariant1); }

@@ -22,6 +22,11 @@ inline constexpr char kPartSuffix[] = ".vesk-part";
 // not written through). Returns 1 on success, 0 on failure.
 int WriteFileBelow(const char* folder, const std::vector<std::string>& names, const void* data, std::size_t size);
 
+// A name from the control PC (code page 932) as this host's file system
+// spells it: on POSIX in UTF-8, on Windows the bytes as they are. False when
+// the bytes are no code-page-932 text.
+bool FileNameFromCodePage932(const std::string& name, std::string* fileName);
+
 // Removes every "*.vesk-part" file at any depth below folder, entering no
 // link. Returns how many were removed.
 int RemoveLeftoverParts(const char* folder);

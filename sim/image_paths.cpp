@@ -12,7 +12,10 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool PortableFileNameByte(unsigned char c) {
+// Bytes from 0x80 up belong to the characters of a converted name; in a
+// name that would not convert they are replaced.
+bool PortableFileNameByte(unsigned char c, bool converted) {
+  if (c >= 0x80) return converted;
   if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
   constexpr std::string_view kPunctuation = " !#$%&'()+,-.;=@[]^_`{}~";
   return kPunctuation.find(static_cast<char>(c)) != std::string_view::npos;
@@ -34,9 +37,19 @@ bool IsDeviceName(std::string_view name) {
          upper[3] >= '0' && upper[3] <= '9';
 }
 
-std::string SanitisedComponent(std::string_view raw) {
+std::string SanitisedComponent(std::string_view raw, bool converted) {
   std::string name;
-  for (char c : raw) name.push_back(PortableFileNameByte(static_cast<unsigned char>(c)) ? c : '_');
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const auto c = static_cast<unsigned char>(raw[i]);
+    // A control character of the upper half (U+0080 to U+009F in UTF-8)
+    // is no more a file name's than one of the lower.
+    if (converted && c == 0xC2 && i + 1 < raw.size() && static_cast<unsigned char>(raw[i + 1]) < 0xA0) {
+      name.push_back('_');
+      ++i;
+      continue;
+    }
+    name.push_back(PortableFileNameByte(c, converted) ? raw[i] : '_');
+  }
   while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
   std::size_t lead = 0;
   while (lead < name.size() && name[lead] == ' ') ++lead;
@@ -75,7 +88,12 @@ std::size_t AfterRoot(const std::vector<std::string_view>& parts) {
 
 }  // namespace
 
-std::optional<std::filesystem::path> MapControlPcPath(std::string_view windowsPath) {
+std::optional<std::filesystem::path> MapControlPcPath(std::string_view originalPath, const char** refusal) {
+  const char* unused = nullptr;
+  const char*& why = refusal != nullptr ? *refusal : unused;
+  std::string text;
+  const bool converted = plat::FileNameFromCodePage932(std::string(originalPath), &text);
+  const std::string_view windowsPath = converted ? std::string_view(text) : originalPath;
   const std::vector<std::string_view> parts = SplitComponents(windowsPath);
   std::vector<std::string> kept;
   for (std::size_t i = AfterRoot(parts); i < parts.size(); ++i) {
@@ -89,14 +107,24 @@ std::optional<std::filesystem::path> MapControlPcPath(std::string_view windowsPa
       if (!kept.empty()) kept.pop_back();
       continue;
     }
-    if (part.size() > kLongestComponent) return std::nullopt;
-    std::string name = SanitisedComponent(part);
+    if (part.size() > kLongestComponent) {
+      why = "a name in it is longer than the folder allows";
+      return std::nullopt;
+    }
+    std::string name = SanitisedComponent(part, converted);
     if (!name.empty()) kept.push_back(std::move(name));
   }
   // A trailing separator or "." names a folder, not a file.
   const bool namesFolder = windowsPath.empty() || IsSeparator(windowsPath.back()) || parts.back() == "." ||
-                           parts.back() == ".." || SanitisedComponent(parts.back()).empty();
-  if (kept.empty() || namesFolder || kept.size() > kDeepestPath) return std::nullopt;
+                           parts.back() == ".." || SanitisedComponent(parts.back(), converted).empty();
+  if (kept.empty() || namesFolder) {
+    why = "it names a folder, not a file";
+    return std::nullopt;
+  }
+  if (kept.size() > kDeepestPath) {
+    why = "it lies deeper than the folder allows";
+    return std::nullopt;
+  }
   std::filesystem::path relative;
   for (const std::string& name : kept) relative /= name;
   return relative;

@@ -17,8 +17,10 @@ namespace vesk::sim {
 // file-name set replaced by '_', trailing dots and spaces removed, device
 // names (CON, NUL, COM1...) prefixed with '_'. Nothing when the path names
 // no file (empty, ends in a separator) or has a component or depth beyond
-// the limits.
-std::optional<std::filesystem::path> MapControlPcPath(std::string_view windowsPath);
+// the limits; *refusal (when given) then says why. Names in code page 932
+// keep their characters (UTF-8 on POSIX), so two Japanese names never
+// become one file.
+std::optional<std::filesystem::path> MapControlPcPath(std::string_view windowsPath, const char** refusal = nullptr);
 
 inline constexpr std::size_t kLongestComponent = 128;
 inline constexpr std::size_t kDeepestPath = 16;

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "sim/text.h"
 #include "sim/image_paths.h"
 #include "sim/instrument.h"
@@ -211,11 +212,22 @@ void SimulatedInstrument::CompleteCapture() {
   record.format = FormatFromSetting(job.format);
   record.width = image.width;
   record.height = image.height;
-  if (const std::optional<std::filesystem::path> relative = MapControlPcPath(job.path)) {
+  const char* refusal = nullptr;
+  if (const std::optional<std::filesystem::path> relative = MapControlPcPath(job.path, &refusal)) {
     record.file = setup_.imageFolder / *relative;
     const auto bytes = setup_.placeholderCaptures ? std::optional(std::vector<std::uint8_t>{'V', 'E', 'S', 'K'})
                                                   : Encode(image, record.format, Describe(scene));
     record.written = bytes && WriteConfined(setup_.imageFolder, *relative, *bytes);
+    if (!bytes) refusal = "the format cannot be written";
+    if (bytes && !record.written) refusal = "a link or a file stands in its way, or the folder cannot be written";
+  }
+  // As the manager application's save would fail: nothing is written, and
+  // the reason is said once.
+  if (!record.written) {
+    plat::Platform().writeStandardError(
+        ("simulated manager: capture " + std::to_string(record.number) + " to " + job.path + " not saved: " +
+         (refusal != nullptr ? refusal : "unknown reason") + ".\n")
+            .c_str());
   }
   lastCapture_ = std::move(record);
   imageDataFlag_ = 0;

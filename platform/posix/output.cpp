@@ -9,12 +9,14 @@
 #include <mutex>
 #include <string>
 
+#include "platform/confined_file.h"
 #include "platform/native_api.h"
 
 namespace plat::native {
 namespace {
 
-std::string FromCodePage932(const char* text) {
+// False when the text is no code-page-932 text (or no converter exists).
+bool ConvertCodePage932(const char* text, std::string* out) {
   bool ascii = true;
   for (const char* p = text; *p != '\0'; ++p) {
     if (static_cast<unsigned char>(*p) >= 0x80) {
@@ -22,20 +24,28 @@ std::string FromCodePage932(const char* text) {
       break;
     }
   }
-  if (ascii) return text;
+  if (ascii) {
+    *out = text;
+    return true;
+  }
   iconv_t converter = iconv_open("UTF-8", "CP932");
-  if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
   std::string in(text);
-  std::string out(in.size() * 3 + 1, '\0');
+  out->assign(in.size() * 3 + 1, '\0');
   char* inPointer = in.data();
   std::size_t inLeft = in.size();
-  char* outPointer = out.data();
-  std::size_t outLeft = out.size();
+  char* outPointer = out->data();
+  std::size_t outLeft = out->size();
   std::size_t result = iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft);
   iconv_close(converter);
-  if (result == static_cast<std::size_t>(-1)) return text;
-  out.resize(out.size() - outLeft);
-  return out;
+  if (result == static_cast<std::size_t>(-1)) return false;
+  out->resize(out->size() - outLeft);
+  return true;
+}
+
+std::string FromCodePage932(const char* text) {
+  std::string converted;
+  return ConvertCodePage932(text, &converted) ? converted : std::string(text);
 }
 
 std::mutex debugFileMutex;
@@ -68,4 +78,12 @@ void DebugOutput(const char* text) {
 
 namespace plat {
 void UseParentConsole() {}  // a POSIX program always has the streams it was started with
+}  // namespace plat
+
+namespace plat {
+
+bool FileNameFromCodePage932(const std::string& name, std::string* fileName) {
+  return native::ConvertCodePage932(name.c_str(), fileName);
+}
+
 }  // namespace plat

@@ -116,3 +116,13 @@ int RemoveLeftoverParts(const char* folder) {
 }
 
 }  // namespace plat
+
+namespace plat {
+
+// The ANSI file functions take the control PC's own code page.
+bool FileNameFromCodePage932(const std::string& name, std::string* fileName) {
+  *fileName = name;
+  return true;
+}
+
+}  // namespace plat

@@ -88,7 +88,7 @@ TEST(ControlPcPathTest, HostileBytesNeverLeaveTheFolder) {
       EXPECT_NE(name.back(), '.');
       for (char c : name) {
         EXPECT_TRUE(std::string_view("\\/:*?\"<>|").find(c) == std::string_view::npos && static_cast<unsigned char>(c) >= 0x20 &&
-                    static_cast<unsigned char>(c) < 0x7F)
+                    static_cast<unsigned char>(c) != 0x7F)
             << "byte " << static_cast<int>(static_cast<unsigned char>(c));
       }
     }

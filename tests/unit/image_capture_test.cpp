@@ -8,6 +8,7 @@
 
 #include "platform/profile.h"
 #include "tests/support/double_fixture.h"
+#include "tests/support/tcp_support.h"
 
 namespace vesk::testing {
 namespace {
@@ -73,13 +74,40 @@ TEST_F(ImageCaptureTest, SaveFormatOnlyForTwoToFourAndIncludeOffForNonZero) {
   EXPECT_NE(Settings().find("Format=JPEG"), std::string::npos);
 }
 
-TEST_F(ImageCaptureTest, SaveGivesUpAfterEighteenThousandPollsStillReportingSuccess) {
+// A capture still pending after the wait was not made: failure, and a line
+// that names the path.
+TEST_F(ImageCaptureTest, SaveGivesUpAfterEighteenThousandPollsAndSaysSo) {
+  CapturedOutput output;
   SetResult(SemOp::GetImageDataFlag, 1);
   RequestBuffer request = SaveRequest(0, 2, "never");
   request.Dispatch();
-  EXPECT_EQ(request.status(), 0);
+  EXPECT_EQ(request.status(), -1);
+  EXPECT_EQ(request.length(), 284);
   EXPECT_EQ(scope_double::CallCount(SemOp::GetImageDataFlag), 18000u);
   EXPECT_GE(FakeWaitClock::Now(), 180000u);
+  EXPECT_EQ(output.StandardError(), "ISAV never: capture not finished within 180 s.\n");
+}
+
+// Without its settings the manager would save to wherever an earlier
+// request pointed: nothing is asked, and the reply says so.
+TEST_F(ImageCaptureTest, CapturesAreNotAskedForWhenTheSettingsCannotBeWritten) {
+  CapturedOutput output;
+  const std::string unwritable = ::testing::TempDir() + "vesk_no_such_folder/seminfo.ini";
+  plat::SetImageSaveSettingsPath(unwritable.c_str());
+  RequestBuffer save = SaveRequest(0, 2, "C:\\a.bmp");
+  save.Dispatch();
+  EXPECT_EQ(save.status(), -1);
+  RequestBuffer quick("IFFS", {'b', 0});
+  quick.Dispatch();
+  EXPECT_EQ(quick.status(), -1);
+  EXPECT_EQ(quick.U16(0), 1);
+  EXPECT_EQ(scope_double::CallCount(SemOp::SetImageDataFlag), 0u);
+  EXPECT_EQ(scope_double::CallCount(SemOp::CallApp), 0u);
+  const std::string lines = output.StandardError();
+  EXPECT_NE(lines.find("ISAV C:\\a.bmp: not captured, the settings file " + unwritable + " cannot be written.\n"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("IFFS b: not captured"), std::string::npos) << lines;
 }
 
 // A 16 ms timer (Windows' default) makes fewer polls, not a longer wait;
