@@ -36,6 +36,11 @@ int Configure(const ServiceOptions& options) {
     ReportError("registry file '" + options.registryFile + "' " + problem);
     return 2;
   }
+  if (options.simulator.viewPort && *options.simulator.viewPort == options.port) {
+    // Whichever took the port first, the other would wait for it for ever.
+    ReportError("--view-port " + std::to_string(options.port) + " is the service's own port (--port)");
+    return 2;
+  }
   if (!options.settingsFile.empty()) plat::SetImageSaveSettingsPath(options.settingsFile.c_str());
   CommandServer& server = TheCommandServer();
   if (options.replySendTimeoutMs) server.SetReplySendTimeout(*options.replySendTimeoutMs);

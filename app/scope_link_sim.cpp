@@ -45,6 +45,11 @@ int ApplySimulatorOptions(const SimulatorOptions& options) {
   // Where to point the browser; with port 0 the only way to learn it.
   plat::Platform().writeStandardError(
       ("vesk: live view on http://" + view.address + ":" + std::to_string(sim::LiveViewPort()) + "/\n").c_str());
+  if (view.address.rfind("127.", 0) != 0 && view.address != "localhost") {
+    plat::Platform().writeStandardError(("Warning:the live view listens on " + view.address +
+                                         ", beyond this machine: anyone who reaches it can watch the instrument.\n")
+                                            .c_str());
+  }
   return 0;
 }
 

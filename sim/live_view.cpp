@@ -6,14 +6,18 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string_view>
 #include <thread>
 
+#include "platform/platform.h"
 #include "sim/image_files.h"
 #include "sim/screen_state.h"
 #include "sim/specimen_image.h"
@@ -28,10 +32,22 @@ namespace {
 // and never faster than this: a fast scan at a small time scale would
 // otherwise keep a core busy rendering frames nobody can see.
 constexpr std::int64_t kFastestFrameMs = 500;
-// A few workers are plenty for a page or two; slow clients are cut off.
-constexpr std::size_t kWorkers = 4;
+// Enough workers that a few stalled clients leave most of them free; each
+// serves one request per connection, so none waits on an idle keep-alive.
+constexpr std::size_t kWorkers = 16;
 constexpr time_t kClientTimeoutSeconds = 5;
 constexpr std::size_t kLargestRequestBody = 1024;
+// A browser's request arrives in one piece and its answer leaves in
+// milliseconds; a client that trickles its request or stops reading is cut
+// off after these, however steadily it trickles.
+constexpr std::uint32_t kRequestDeadlineMs = 1000;
+constexpr std::uint32_t kAnswerDeadlineMs = 5000;
+// Connections served or waiting for a worker, each holding a descriptor;
+// beyond this a connection is answered 503 and closed at once. Far below
+// any descriptor limit, so the view can never take the descriptors that
+// the command server's clients need.
+constexpr std::size_t kMostConnections = 64;
+constexpr char kBusyAnswer[] = "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
 
 std::int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -224,6 +240,123 @@ std::string StateJson(const ScreenSnapshot& snapshot, std::uint32_t frameNumber)
   return std::move(json.text());
 }
 
+// One connection's bytes, each direction bounded by a deadline for the
+// whole of it rather than for each read or write.
+class DeadlineStream final : public httplib::Stream {
+ public:
+  explicit DeadlineStream(socket_t socket) : socket_(socket), requestStart_(plat::Platform().tickCount()) {}
+
+  bool is_readable() const override { return used_ < filled_ || Left(requestStart_, kRequestDeadlineMs) > 0; }
+  bool is_writable() const override { return !answering_ || Left(answerStart_, kAnswerDeadlineMs) > 0; }
+
+  ssize_t read(char* into, std::size_t size) override {
+    if (used_ == filled_) {
+      const std::uint32_t left = Left(requestStart_, kRequestDeadlineMs);
+      if (left == 0) return -1;
+      plat::Platform().setReceiveTimeout(socket_, left);
+      const int received = plat::Platform().recv(socket_, buffer_, static_cast<int>(sizeof buffer_), 0);
+      if (received <= 0) return -1;
+      used_ = 0;
+      filled_ = static_cast<std::size_t>(received);
+    }
+    const std::size_t count = std::min(size, filled_ - used_);
+    std::memcpy(into, buffer_ + used_, count);
+    used_ += count;
+    return static_cast<ssize_t>(count);
+  }
+
+  ssize_t write(const char* data, std::size_t size) override {
+    if (!answering_) {
+      answering_ = true;
+      answerStart_ = plat::Platform().tickCount();
+    }
+    const std::uint32_t left = Left(answerStart_, kAnswerDeadlineMs);
+    if (left == 0) return -1;
+    plat::Platform().setSendTimeout(socket_, left);
+    const int chunk = static_cast<int>(std::min<std::size_t>(size, 1u << 20));
+    const int sent = plat::Platform().send(socket_, data, chunk);
+    return sent > 0 ? sent : -1;
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    ip.clear();
+    port = 0;
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    ip.clear();
+    port = 0;
+  }
+  socket_t socket() const override { return socket_; }
+
+ private:
+  static std::uint32_t Left(std::uint32_t start, std::uint32_t deadlineMs) {
+    const std::uint32_t elapsed = plat::Platform().tickCount() - start;
+    return elapsed < deadlineMs ? deadlineMs - elapsed : 0;
+  }
+
+  socket_t socket_;
+  std::uint32_t requestStart_;
+  std::uint32_t answerStart_ = 0;
+  bool answering_ = false;
+  char buffer_[4096];
+  std::size_t used_ = 0;
+  std::size_t filled_ = 0;
+};
+
+// Set on the listener's thread while it turns a connection away.
+thread_local bool tTurningAway = false;
+
+// The workers, and a bound on the connections they hold: one beyond it is
+// handed straight back to the server, on the listener's thread, to be
+// turned away.
+class BoundedWorkers final : public httplib::TaskQueue {
+ public:
+  BoundedWorkers() : pool_(kWorkers) {}
+
+  void enqueue(std::function<void()> serve) override {
+    if (held_.fetch_add(1) >= kMostConnections) {
+      held_.fetch_sub(1);
+      tTurningAway = true;
+      serve();
+      tTurningAway = false;
+      return;
+    }
+    pool_.enqueue([this, serve = std::move(serve)] {
+      serve();
+      held_.fetch_sub(1);
+    });
+  }
+  void shutdown() override { pool_.shutdown(); }
+
+ private:
+  httplib::ThreadPool pool_;
+  std::atomic<std::size_t> held_{0};
+};
+
+// The library's server with each connection served once, under deadlines,
+// and turned away when the workers hold too many.
+class BoundedServer final : public httplib::Server {
+ public:
+  BoundedServer() {
+    new_task_queue = [] { return new BoundedWorkers; };
+  }
+
+ private:
+  bool process_and_close_socket(socket_t socket) override {
+    bool served = false;
+    if (tTurningAway) {
+      plat::Platform().send(socket, kBusyAnswer, static_cast<int>(sizeof kBusyAnswer - 1));
+    } else {
+      DeadlineStream stream(socket);
+      bool closed = false;
+      served = process_request(stream, true, closed, [](httplib::Request&) {});
+    }
+    plat::Platform().shutdownSocket(socket);
+    plat::Platform().closeSocket(socket);
+    return served;
+  }
+};
+
 void NoCaching(httplib::Response& response) {
   response.set_header("Cache-Control", "no-store");
   response.set_header("X-Content-Type-Options", "nosniff");
@@ -236,8 +369,7 @@ class LiveView {
   bool Start(const LiveViewOptions& options, std::string* error) {
     Stop();
     std::lock_guard<std::mutex> guard(mutex_);
-    auto server = std::make_unique<httplib::Server>();
-    server->new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    auto server = std::make_unique<BoundedServer>();
     server->set_read_timeout(kClientTimeoutSeconds, 0);
     server->set_write_timeout(kClientTimeoutSeconds, 0);
     server->set_keep_alive_timeout(kClientTimeoutSeconds);
@@ -293,7 +425,7 @@ class LiveView {
   }
 
   std::mutex mutex_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<BoundedServer> server_;
   std::thread listener_;
   std::uint16_t port_ = 0;
   FrameSource frames_;

@@ -1,4 +1,6 @@
 #include "sim/profile_file.h"
+
+#include "platform/regular_file.h"
 #include "sim/text.h"
 
 #include <cstdio>
@@ -54,15 +56,8 @@ std::optional<std::string> ProfileStringIn(std::string_view text, std::string_vi
 
 std::optional<std::string> ReadProfileString(const std::filesystem::path& file, std::string_view section,
                                              std::string_view key) {
-  std::FILE* stream = std::fopen(file.string().c_str(), "rb");
-  if (stream == nullptr) return std::nullopt;
   std::string text;
-  char chunk[4096];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0 && text.size() < kLargestProfile) {
-    text.append(chunk, got);
-  }
-  std::fclose(stream);
+  if (plat::ReadRegularFile(file.string().c_str(), kLargestProfile, &text) != plat::FileRead::kRead) return std::nullopt;
   return ProfileStringIn(text, section, key);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "platform/regular_file.h"
 #include "sim/overrides.h"
 #include "sim/simulator.h"
 #include "sim/stage.h"
@@ -202,23 +203,16 @@ std::optional<std::vector<ScenarioEvent>> ParseScenario(std::string_view text, s
 }
 
 std::optional<std::vector<ScenarioEvent>> ReadScenario(const std::filesystem::path& file, std::string* error) {
-  std::FILE* stream = std::fopen(file.string().c_str(), "rb");
-  if (stream == nullptr) {
-    if (error != nullptr) *error = file.string() + ": cannot be read";
-    return std::nullopt;
-  }
   std::string text;
-  char chunk[4096];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0 && text.size() <= kLargestScenario) {
-    text.append(chunk, got);
+  const char* problem = nullptr;
+  switch (plat::ReadRegularFile(file.string().c_str(), kLargestScenario, &text)) {
+    case plat::FileRead::kRead: return ParseLines(text, file.string() + ":", error);
+    case plat::FileRead::kNotRegular: problem = ": not a regular file (a folder, a FIFO or a device)"; break;
+    case plat::FileRead::kTooLarge: problem = ": longer than a scenario can be (1 MiB)"; break;
+    case plat::FileRead::kCannotRead: problem = ": cannot be read"; break;
   }
-  std::fclose(stream);
-  if (text.size() > kLargestScenario) {
-    if (error != nullptr) *error = file.string() + ": longer than a scenario can be (1 MiB)";
-    return std::nullopt;
-  }
-  return ParseLines(text, file.string() + ":", error);
+  if (error != nullptr) *error = file.string() + problem;
+  return std::nullopt;
 }
 
 }  // namespace vesk::sim

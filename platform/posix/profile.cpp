@@ -179,13 +179,19 @@ Place PlaceOf(const char* path) {
   return place;
 }
 
-// The file's content; false on a read error other than "no such file".
+// The file's content; false on a read error other than "no such file", and
+// for anything but a regular file (a FIFO would block the command, under
+// the command lock, until someone wrote to it).
 bool ReadFile(const Place& place, std::string* content, mode_t* mode) {
   content->clear();
-  const int fd = ::openat(place.folder, place.name.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::openat(place.folder, place.name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT;
   struct stat status {};
-  if (::fstat(fd, &status) == 0) *mode = status.st_mode & 07777;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  *mode = status.st_mode & 07777;
   char buffer[4096];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);

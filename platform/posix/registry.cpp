@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/regular_file.h"
 
 namespace plat {
 
@@ -286,33 +287,15 @@ ParsedRegistry Parse(const std::string& raw) {
 
 // The file's bytes, or a reason for refusing it. Only a regular file of at
 // most kMaxRegistryFileBytes is read, so a device (/dev/zero) or a huge file
-// cannot exhaust the memory; the size is checked again while reading, in
-// case the file grows.
+// cannot exhaust the memory.
 const char* ReadWholeFile(const std::string& path, std::string* raw) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block the open
-  if (fd < 0) return "cannot be read";
-  struct stat info {};
-  const char* problem = nullptr;
-  if (::fstat(fd, &info) != 0) {
-    problem = "cannot be read";
-  } else if (!S_ISREG(info.st_mode)) {
-    problem = "is not a regular file";
-  } else if (static_cast<unsigned long long>(info.st_size) > kMaxRegistryFileBytes) {
-    problem = "is larger than 1 MB";
+  switch (ReadRegularFile(path.c_str(), kMaxRegistryFileBytes, raw)) {
+    case FileRead::kRead: return nullptr;
+    case FileRead::kNotRegular: return "is not a regular file";
+    case FileRead::kTooLarge: return "is larger than 1 MB";
+    case FileRead::kCannotRead: break;
   }
-  std::size_t filled = 0;
-  if (problem == nullptr) raw->resize(kMaxRegistryFileBytes + 1);
-  while (problem == nullptr && filled < raw->size()) {
-    const ssize_t n = ::read(fd, raw->data() + filled, raw->size() - filled);
-    if (n == 0) break;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) problem = "cannot be read";
-    if (n > 0) filled += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  if (problem == nullptr && filled > kMaxRegistryFileBytes) problem = "is larger than 1 MB";
-  raw->resize(problem == nullptr ? filled : 0);
-  return problem;
+  return "cannot be read";
 }
 
 ParsedRegistry LoadRegistry() {

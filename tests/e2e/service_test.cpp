@@ -2,7 +2,9 @@
 // flags, stopping by signal with clients connected, and commands over TCP.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <sys/stat.h>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -254,6 +256,76 @@ TEST_F(ServiceTest, UnusableStartUpSettingsEndWithOneLineAndCodeTwo) {
     EXPECT_EQ(service->StandardError().find(c.line), 0u) << service->StandardError();
     EXPECT_FALSE(PortAccepts(port));
   }
+}
+
+// Inputs that would hang the start-up or mean nothing end it at once.
+TEST_F(ServiceTest, UnusableScenarioOrViewPortEndsWithOneLineAndCodeTwo) {
+  const std::string fifo = directory.File("scenario.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directory(directory.File("folder"));
+  const int takenPort = FreePort();
+  const struct {
+    std::vector<std::string> extra;
+    std::string line;
+  } cases[] = {
+      {{"--scenario", fifo}, "vesk: simulator: " + fifo + ": not a regular file"},
+      {{"--scenario", directory.File("folder")}, "vesk: simulator: " + directory.File("folder") + ": not a regular"},
+      {{"--scenario", "/dev/zero"}, "vesk: simulator: /dev/zero: not a regular file"},
+      {{"--view-port", "PORT"}, "vesk: --view-port PORT is the service's own port (--port)\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> extra = c.extra;
+    std::string line = c.line;
+    if (extra[1] == "PORT") {  // the port Launch picks is not known before
+      extra = {"--view-port", std::to_string(takenPort), "--port", std::to_string(takenPort)};
+      line.replace(line.find("PORT"), 4, std::to_string(takenPort));
+    }
+    auto service = Launch(ConfigFile("vesk-both.reg"), extra);
+    EXPECT_EQ(service->WaitForExit(kWatchdogMs), 2) << line;
+    EXPECT_EQ(service->StandardError().find(line), 0u) << service->StandardError();
+    EXPECT_EQ(CountOf(service->StandardError(), "\n"), 1) << service->StandardError();
+  }
+}
+
+// The port of the live view the service reported, or -1 (no view here).
+int ViewPortOf(ServiceProcess& service) {
+  const std::string announce = "live view on http://";
+  if (!service.WaitForStandardError(announce, kWatchdogMs)) return -1;
+  const std::string text = service.StandardError();
+  const std::size_t colon = text.find(':', text.find(announce) + announce.size());
+  return std::atoi(text.c_str() + colon + 1);
+}
+
+// Clients that connect and say nothing or trickle their request keep pages
+// neither from a browser nor commands from the command server's clients.
+TEST_F(ServiceTest, LiveViewServesPagesAndCommandsUnderStalledClients) {
+  auto service = Serving(ConfigFile("vesk-both.reg"), {"--view-port", "0", "--view-address", "0.0.0.0"});
+  const int view = ViewPortOf(*service);
+  if (view < 0) GTEST_SKIP() << "this build has no live view";
+  EXPECT_TRUE(service->WaitForStandardError("Warning:the live view listens on 0.0.0.0, beyond this machine", 1000));
+  std::vector<TestClient> silent;
+  for (int i = 0; i < 50; ++i) silent.emplace_back(view);
+  std::vector<TestClient> tricklers;
+  for (int i = 0; i < 8; ++i) tricklers.emplace_back(view);
+  std::atomic<bool> stop{false};
+  std::thread trickle([&] {
+    const std::string request = "GET / HTTP/1.1\r\nHost: x\r\n";
+    for (std::size_t at = 0; !stop.load(); at = (at + 1) % request.size()) {
+      for (TestClient& client : tricklers) client.Send({static_cast<std::uint8_t>(request[at])});
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  const auto pageStatus = [view] {
+    TestClient browser(view);
+    const std::string get = "GET /state HTTP/1.1\r\nHost: x\r\n\r\n";
+    browser.Send(Bytes(get.begin(), get.end()));
+    const Bytes head = browser.Receive(12, 8000);
+    return std::string(head.begin(), head.end());
+  };
+  for (int page = 0; page < 4; ++page) EXPECT_EQ(pageStatus(), "HTTP/1.1 200") << "page " << page;
+  ExpectFxsrServed(port);
+  stop.store(true);
+  trickle.join();
 }
 
 // vesk-client's exit codes against the service: what a script can tell apart.
