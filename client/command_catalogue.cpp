@@ -404,13 +404,15 @@ constexpr CommandLayout DDSR{kNone, 30, kDetectorReadings, kSize, kCannotFail, "
 constexpr CommandLayout DWCS{kImsRequest, 28, kImsReply, kSize, kReadings, kFailsWhenRefused};
 constexpr CommandLayout DWSR{kNone, 28, kImsReply, kSize, kCannotFail, ""};
 constexpr CommandLayout IFSR{kNone, 2, kImageDataFlagReply, kSize, kCannotFail, ""};
-constexpr CommandLayout IFFS{kCapturePathRequest, 2, kCaptureReply, kSize, kAsOnSuccess, "while a capture is pending",
+constexpr CommandLayout IFFS{kCapturePathRequest, 2, kCaptureReply, kSize, kAsOnSuccess,
+                             "while a capture is pending, or when the image-save settings cannot be written",
                              kCaptureAtOnce};
 constexpr CommandLayout EAAR{kNone, 2, kAutoModeReply, kSize, kCannotFail, ""};
 constexpr CommandLayout EAAS{kAutoSelectorRequest, 2, kAutoStartReply, kSize, kCannotFail, "",
                              "Returns at once without waiting for the adjustment; the library's results are not "
                              "examined."};
-constexpr CommandLayout IFSS{kCapturePathRequest, 2, kCaptureReply, kSize, kAsOnSuccess, "while a capture is pending",
+constexpr CommandLayout IFSS{kCapturePathRequest, 2, kCaptureReply, kSize, kAsOnSuccess,
+                             "while a capture is pending, or when the image-save settings cannot be written",
                              kCaptureAtOnce};
 constexpr CommandLayout EISS{kFineShiftRequest, 4, kFineShiftReply, kSize, kReadings,
                              "when a value is out of range for the instrument type or the library refuses X or Y"};
@@ -433,7 +435,9 @@ constexpr CommandLayout ESYD{kRelativeRequest, 8, kStigmatorReply, kSize, kReadi
 constexpr CommandLayout DXRS{kScanSpeedRequest, 30, kNone, kSize, kZeros, kFailsWhenRefused};
 constexpr CommandLayout WJOY{kJoystickRequest, 0, kNone, kZero, kCannotFail, ""};
 constexpr CommandLayout ISAV{kSaveRequest, 268, kSaveReply, kZero, kAsOnSuccess,
-                             "when the path has no NUL within its 264 bytes", kWaitsForSave};
+                             "when the path has no NUL within its 264 bytes, the image-save settings cannot be written, or "
+                             "the capture is still pending at the end of the wait",
+                             kWaitsForSave};
 constexpr CommandLayout PNEL{kPanelRequest, 2, kPanelReply, kZero, kCannotFail, ""};
 constexpr CommandLayout IFRZ{kFreezeRequest, 2, kFreezeReply, kZero, kCannotFail, ""};
 constexpr CommandLayout ERAS{kRotationRequest, 2, kRotationReply, kZero, kAsOnSuccess, kFailsWhenRefused};

@@ -27,7 +27,7 @@ trap 'exit 130' INT TERM
 
 # A runtime folder of its own, so a VESK already running here does not
 # count as this one's earlier instance.
-VESK_RUNTIME_DIR="$work" build/default/app/vesk --registry config/vesk-both.reg --port "$port" \
+VESK_RUNTIME_DIR="$work" build/default/app/vesk --registry config/vesk-both.reg --port "$port" --max-per-address 0 \
   --time-scale 0 --settings-file "$work/seminfo.ini" --image-folder "$work/images" \
   >"$work/vesk.out" 2>"$work/vesk.err" &
 vesk_pid=$!
