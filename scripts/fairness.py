@@ -10,7 +10,10 @@ EFAS last about 4 s). Two scenes:
   queued K    one client keeps K EFAS queued on its connection; the
               bystander as above.
 
-  scripts/fairness.py --port 22300 --seconds 60 loopers 19
+--warmup lets the loopers run a while before the bystander comes, so that
+it meets them in their steady state rather than all level at the start.
+
+  scripts/fairness.py --port 22300 --warmup 90 --seconds 60 loopers 19
 """
 import argparse
 import socket
@@ -72,6 +75,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, default=22300)
     parser.add_argument("--seconds", type=float, default=60)
+    parser.add_argument("--warmup", type=float, default=0.5)
     parser.add_argument("scene", choices=("loopers", "queued"))
     parser.add_argument("count", type=int)
     arguments = parser.parse_args()
@@ -90,10 +94,12 @@ def main():
                for i in range(loopers)]
     for thread in threads:
         thread.start()
-    time.sleep(0.5)
+    time.sleep(arguments.warmup)
+    at_start = list(counts)
     watcher = threading.Thread(target=bystander, args=(arguments.port, stop, waits), daemon=True)
     watcher.start()
     time.sleep(arguments.seconds)
+    counts = [now - then for now, then in zip(counts, at_start)]
     stop.set()
     watcher.join(300)
     if not waits:

@@ -19,26 +19,43 @@ void CommandTurns::Join(int seat) {
   seats_[seat].usedMs = LeastWaitingOr(servedLevelMs_);
 }
 
+void CommandTurns::Grant(int index, std::uint32_t now) {
+  Seat& seat = seats_[index];
+  if (seat.waiting) {
+    seat.waiting = false;
+    --waitingCount_;
+  }
+  holder_ = index;
+  heldSinceTick_ = now;
+  if (seat.usedMs > servedLevelMs_) servedLevelMs_ = seat.usedMs;
+}
+
 void CommandTurns::Take(int index) {
   Seat& seat = seats_[index];
-  {
-    plat::LockGuard guard(lock_);
-    const std::uint64_t level = LeastWaitingOr(servedLevelMs_);
-    const std::uint64_t floor = level > kReturnCreditMs ? level - kReturnCreditMs : 0;
-    if (seat.usedMs < floor) seat.usedMs = floor;
-    if (holder_ < 0 && waitingCount_ == 0) {
-      holder_ = index;
-      heldSinceTick_ = plat::Platform().tickCount();
-      if (seat.usedMs > servedLevelMs_) servedLevelMs_ = seat.usedMs;
-      return;
+  lock_.Enter();
+  const std::uint64_t level = LeastWaitingOr(servedLevelMs_);
+  const std::uint64_t floor = level > kReturnCreditMs ? level - kReturnCreditMs : 0;
+  if (seat.usedMs < floor) seat.usedMs = floor;
+  while (holder_ != index) {
+    if (holder_ < 0) {
+      Grant(index, plat::Platform().tickCount());
+      break;
     }
+    if (!seat.waiting) {
+      seat.waiting = true;
+      seat.arrival = nextArrival_++;
+      seat.waitingSinceTick = plat::Platform().tickCount();
+      ++waitingCount_;
+    }
+    // Reset under the lock, Set only under it: no wake-up is lost.
     seat.turn.Reset();
-    seat.waiting = true;
-    seat.arrival = nextArrival_++;
-    ++waitingCount_;
+    lock_.Leave();
+    while (!seat.turn.Wait(60000)) {
+    }
+    lock_.Enter();
+    if (woken_ == index) woken_ = -1;
   }
-  while (!seat.turn.Wait(60000)) {
-  }
+  lock_.Leave();
 }
 
 void CommandTurns::Release(int index) {
@@ -56,11 +73,13 @@ void CommandTurns::Release(int index) {
     }
   }
   if (next == nullptr) return;
-  next->waiting = false;
-  --waitingCount_;
-  holder_ = static_cast<int>(next - seats_);
-  heldSinceTick_ = now;
-  if (next->usedMs > servedLevelMs_) servedLevelMs_ = next->usedMs;
+  const int nextIndex = static_cast<int>(next - seats_);
+  if (held >= kLongCommandMs || now - next->waitingSinceTick >= kHandOffAfterMs) {
+    Grant(nextIndex, now);
+  } else if (woken_ >= 0) {
+    return;  // one woken waiter not yet running is enough to keep the turn busy
+  }
+  woken_ = nextIndex;
   next->turn.Set();
 }
 
