@@ -1,5 +1,6 @@
 """The typed calls and the errors, against the vesk program on the simulator."""
 
+import asyncio
 import importlib.metadata
 import json
 import os
@@ -10,9 +11,10 @@ import tempfile
 import threading
 import unittest
 
-from service import PACKAGE, SOURCE, Service
+from service import PACKAGE, SOURCE, Service, free_port
 
 import vesk
+import vesk.aio
 from vesk._names import METHODS
 
 
@@ -69,6 +71,44 @@ class TypedCalls(unittest.TestCase):
                 scope.set_magnification(2 ** 31)
             with self.assertRaisesRegex(vesk.OutOfRange, "at most 264 fit"):
                 scope.capture_and_save(include=1, format=2, path="x" * 264)
+
+
+class Connections(unittest.TestCase):
+    def test_threads_share_one_scope_and_each_gets_its_own_reply(self):
+        steps = [1000, 2000, 3000, 5000, 10000, 20000, 30000, 50000]
+        wrong = []
+
+        def work(scope, magnification):
+            for _ in range(40):
+                reply = scope.set_magnification(magnification)
+                if reply.magnification != magnification:
+                    wrong.append((magnification, reply.magnification))
+                if scope.read_stage_status().code != "WSTR":
+                    wrong.append("WSTR")
+
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            threads = [threading.Thread(target=work, args=(scope, m)) for m in steps]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            self.assertEqual(wrong, [])
+            self.assertTrue(scope.connected)
+
+    def test_both_clients_connect_on_open_or_first_call(self):
+        port = free_port()  # nobody listens there
+        idle = vesk.Scope("127.0.0.1", port)
+        self.assertFalse(idle.connected)
+        with self.assertRaises(vesk.ConnectionFailed):
+            idle.open()
+
+        async def session():
+            scope = vesk.aio.Scope("127.0.0.1", port)
+            with self.assertRaises(vesk.ConnectionFailed):
+                await scope.open()
+            await scope.close()
+
+        asyncio.run(session())
 
 
 class Errors(unittest.TestCase):

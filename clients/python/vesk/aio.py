@@ -27,7 +27,8 @@ _REFUSAL_WAIT = 0.05
 class Scope:
     """A connection to a VESK service for asyncio; the arguments, methods,
     results and errors are those of vesk.Scope, each method a coroutine.
-    The connection opens on `async with`, open(), or the first call."""
+    The connection opens on `async with`, open(), or the first call, as in
+    vesk.Scope; close() is a coroutine."""
 
     def __init__(self, host="127.0.0.1", port=22300, timeout=10.0, connect_timeout=5.0, image_folder=None,
                  text_encoding="cp932"):
@@ -43,6 +44,9 @@ class Scope:
         self._lock = None
 
     async def open(self):
+        """Connect now, unless connected; returns the Scope."""
+        if self._writer is not None:
+            return self
         try:
             self._reader, self._writer = await asyncio.wait_for(asyncio.open_connection(self.host, self.port),
                                                                 self.connect_timeout)
@@ -55,23 +59,34 @@ class Scope:
             return self
         except OSError:
             said = b""
-        self.close()
+        self._drop()
         raise closed_at_once_error(said, self.host, self.port)
 
     @property
     def connected(self):
         return self._writer is not None
 
-    def close(self):
-        if self._writer is not None:
-            self._writer.close()
+    async def close(self):
+        """Close the connection and wait until it is closed."""
+        writer = self._drop()
+        if writer is not None:
+            try:
+                await writer.wait_closed()
+            except OSError:
+                pass  # the peer had gone: closed all the same
+
+    def _drop(self):
+        writer = self._writer
+        if writer is not None:
+            writer.close()
             self._writer = self._reader = None
+        return writer
 
     async def __aenter__(self):
         return await self.open()
 
     async def __aexit__(self, *exc):
-        self.close()
+        await self.close()
 
     async def call(self, code, **fields):
         """As vesk.Scope.call."""
@@ -101,12 +116,12 @@ class Scope:
             try:
                 raw = await asyncio.wait_for(self._send_and_receive(request, step), timeout)
             except asyncio.TimeoutError:
-                self.close()
+                self._drop()
                 raise timeout_error(step.code, timeout) from None
             except BaseException:
                 # Cut short (cancelled, connection lost): its reply may still
                 # come, and must never be read as the next request's.
-                self.close()
+                self._drop()
                 raise
             finally:
                 if ticker is not None:
@@ -114,7 +129,7 @@ class Scope:
             try:
                 return check_reply(request, raw, self.text_encoding)
             except ProtocolError:
-                self.close()
+                self._drop()
                 raise
 
     async def _send_and_receive(self, request, step):

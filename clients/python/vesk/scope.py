@@ -3,6 +3,7 @@
 import functools
 import select
 import socket
+import threading
 import time
 
 from . import _operations
@@ -42,7 +43,13 @@ class Scope:
     Errors: Refused (status -1; .reply keeps the readings), NotServed (an
     extended command without EnableFenk), ServiceFull, Timeout,
     ProtocolError, ConnectionFailed, OutOfRange (nothing sent), WaitTimeout.
-    call(code, **fields) and request(code, body) reach any command."""
+    call(code, **fields) and request(code, body) reach any command.
+
+    The connection opens on `with`, open(), or the first call, as in
+    vesk.aio.Scope. One Scope may be shared by threads: a lock sends one
+    request at a time and keeps each reply with its own request (waits such
+    as move_stage() interleave with other threads' calls between their
+    requests). close() waits for a request under way."""
 
     def __init__(self, host="127.0.0.1", port=22300, timeout=10.0, connect_timeout=5.0, image_folder=None,
                  text_encoding="cp932"):
@@ -54,7 +61,7 @@ class Scope:
         self.text_encoding = text_encoding
         self._socket = None
         self._sequence = 0
-        self._connect()
+        self._lock = threading.RLock()
 
     # ---- Connection ----
 
@@ -75,17 +82,25 @@ class Scope:
             self.close()
             raise closed_at_once_error(said, self.host, self.port)
 
+    def open(self):
+        """Connect now, unless connected; returns the Scope."""
+        with self._lock:
+            if self._socket is None:
+                self._connect()
+        return self
+
     @property
     def connected(self):
         return self._socket is not None
 
     def close(self):
-        if self._socket is not None:
-            self._socket.close()
-            self._socket = None
+        with self._lock:
+            if self._socket is not None:
+                self._socket.close()
+                self._socket = None
 
     def __enter__(self):
-        return self
+        return self.open()
 
     def __exit__(self, *exc):
         self.close()
@@ -114,22 +129,23 @@ class Scope:
             body = padded_body(command, command.encode(step.fields, self.text_encoding))
         if timeout is None:
             timeout = self.timeout + (command.service_wait if command else 0.0)
-        self._sequence += 1
-        request = build_request(step.code, body, self._sequence)
-        if self._socket is None:
-            self._connect()
-        try:
-            raw = self._send_and_receive(request, step, timeout)
-        except BaseException:
-            # Whatever cut the exchange short (time-out, Ctrl+C), its reply
-            # may still come: never read it as the next request's.
-            self.close()
-            raise
-        try:
-            return check_reply(request, raw, self.text_encoding)
-        except ProtocolError:
-            self.close()
-            raise
+        with self._lock:
+            self._sequence += 1
+            request = build_request(step.code, body, self._sequence)
+            if self._socket is None:
+                self._connect()
+            try:
+                raw = self._send_and_receive(request, step, timeout)
+            except BaseException:
+                # Whatever cut the exchange short (time-out, Ctrl+C), its reply
+                # may still come: never read it as the next request's.
+                self.close()
+                raise
+            try:
+                return check_reply(request, raw, self.text_encoding)
+            except ProtocolError:
+                self.close()
+                raise
 
     def _send_and_receive(self, request, step, timeout):
         sock = self._socket
