@@ -10,6 +10,7 @@ import sys
 import tempfile
 import threading
 import unittest
+import warnings
 
 from service import PACKAGE, SOURCE, Service, free_port
 
@@ -71,6 +72,58 @@ class TypedCalls(unittest.TestCase):
                 scope.set_magnification(2 ** 31)
             with self.assertRaisesRegex(vesk.OutOfRange, "at most 264 fit"):
                 scope.capture_and_save(include=1, format=2, path="x" * 264)
+
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+
+class Numbers(unittest.TestCase):
+    def test_numpy_numbers_are_taken_and_non_finite_ones_refused(self):
+        if numpy is None:
+            self.skipTest("python3-numpy is not installed")
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            for value in (numpy.int64(2000), numpy.int32(3000), numpy.float64(5000.0)):
+                self.assertEqual(scope.set_magnification(value).magnification, int(value))
+            self.assertEqual(scope.set_accelerating_voltage(numpy.float32(15)).accelerating_voltage_kv, 15.0)
+            self.assertEqual(scope.set_stigmators(x=numpy.int16(-7), y=numpy.uint8(9)).stigmator_y, 9)
+            for bad in (float("nan"), float("inf"), numpy.float32("-inf")):
+                with self.assertRaisesRegex(vesk.OutOfRange, "not a finite number"):
+                    scope.set_accelerating_voltage(bad)
+            with self.assertRaisesRegex(TypeError, "bool_"):
+                scope.set_magnification(numpy.bool_(True))
+
+    def test_clamps_and_snaps_are_told_as_the_service_does_them(self):
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            for call, value, field in ((scope.set_magnification, 0, "magnification"),
+                                       (scope.set_magnification, 21, "magnification"),
+                                       (scope.set_magnification, 210, "magnification"),
+                                       (scope.set_magnification, 10 ** 6, "magnification"),
+                                       (scope.set_accelerating_voltage, 3.4, "accelerating_voltage_kv"),
+                                       (scope.set_accelerating_voltage, 3.5, "accelerating_voltage_kv"),
+                                       (scope.set_accelerating_voltage, 0.25, "accelerating_voltage_kv"),
+                                       (scope.set_accelerating_voltage, 50, "accelerating_voltage_kv")):
+                with self.subTest(value=value), warnings.catch_warnings(record=True) as told:
+                    warnings.simplefilter("always")
+                    reply = call(value)
+                    self.assertEqual(len(told), 1)
+                    self.assertIs(told[0].category, vesk.AdjustmentWarning)
+                    predicted = float(str(told[0].message).split(" would set ")[1].split()[0])
+                    self.assertEqual(getattr(reply, field), predicted)
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                scope.set_magnification(2700)
+                scope.set_accelerating_voltage(15.0)
+            strict = vesk.Scope("127.0.0.1", service.port, strict=True)
+            with self.assertRaises(vesk.NotExact) as snapped:
+                strict.set_magnification(21)
+            self.assertEqual(snapped.exception.value, 22)
+            self.assertEqual(strict.read_optics().magnification, 2700)  # nothing was sent
+            with self.assertRaisesRegex(vesk.OutOfRange, "whole millimetres and would set 47 mm"):
+                strict.set_working_distance(47.9)
+            strict.close()
 
 
 class Connections(unittest.TestCase):

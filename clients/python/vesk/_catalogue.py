@@ -5,10 +5,12 @@ here and nowhere else."""
 
 import json
 import math
+import numbers
 import os
 import re
 import struct
 
+from . import _adjust
 from .errors import OutOfRange
 
 _FORMATS = {"s16": ">h", "u16": ">H", "s32": ">i", "u32": ">I", "f32": ">f", "bcd16": ">H"}
@@ -97,10 +99,13 @@ class Command:
                 return field
         return None
 
-    def encode(self, values, text_encoding="cp932"):
+    def encode(self, values, text_encoding="cp932", strict=False):
         """The request body for {field: value} (wire or Python names); every
-        field must be given. Values outside their type or the range that the
-        service checks raise OutOfRange naming the field; nothing is sent."""
+        field must be given. Numbers are any numbers.Integral or
+        numbers.Real (NumPy's too). Values outside their type or the range
+        that the service checks, NaN and infinities raise OutOfRange naming
+        the field; a value that the service would clamp or snap warns
+        (AdjustmentWarning), or with strict raises NotExact; nothing is sent."""
         given = {}
         for name, value in values.items():
             field = self.request_field(name)
@@ -115,7 +120,7 @@ class Command:
             raise TypeError("%s needs %s" % (self.code, ", ".join(missing)))
         body = bytearray(self.request_size)
         for field in self.request:
-            data = _encode_field(self.code, field, given[field.name], text_encoding, self.max_body)
+            data = _encode_field(self.code, field, given[field.name], text_encoding, self.max_body, strict)
             end = field.offset + len(data)
             if len(body) < end:
                 body.extend(bytes(end - len(body)))
@@ -145,10 +150,10 @@ class Command:
         return ", ".join(f.python_name for f in self.request)
 
 
-def _encode_field(code, field, value, text_encoding, max_body):
+def _encode_field(code, field, value, text_encoding, max_body, strict=False):
     what = "%s %s" % (code, field.python_name)
     if field.type == "text":
-        data = value if isinstance(value, (bytes, bytearray)) else str(value).encode(text_encoding)
+        data = value if isinstance(value, (bytes, bytearray)) else _encode_text(what, str(value), text_encoding)
         if b"\0" in data:
             raise OutOfRange("%s: the text holds a NUL" % what)
         room = field.width if not field.variable else max_body - field.offset
@@ -156,18 +161,24 @@ def _encode_field(code, field, value, text_encoding, max_body):
             raise OutOfRange("%s: the text takes %d bytes with its NUL; at most %d fit" % (what, len(data) + 1, room))
         data = bytes(data) + b"\0"
         return data + bytes(field.width - len(data)) if not field.variable else data
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
-        raise TypeError("%s must be a number, not %r" % (what, value))
+    # NumPy's numbers register as numbers.Integral and numbers.Real; its
+    # bool_ registers as neither, like bool here.
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError("%s must be a number, not %s %r" % (what, type(value).__name__, value))
+    given = value
+    value = int(value) if isinstance(value, numbers.Integral) else float(value)
+    if isinstance(value, float) and not math.isfinite(value):
+        raise OutOfRange("%s=%r is not a finite number" % (what, given))
     if field.type == "f32":
         value = float(value)
         try:
             packed = struct.pack(">f", value)
         except OverflowError:
-            raise OutOfRange("%s=%r does not fit a single-precision float" % (what, value)) from None
+            raise OutOfRange("%s=%r does not fit a single-precision float" % (what, given)) from None
     else:
         if isinstance(value, float):
             if not value.is_integer():
-                raise TypeError("%s must be a whole number, not %r" % (what, value))
+                raise TypeError("%s must be a whole number, not %r" % (what, given))
             value = int(value)
         low, high = _INTEGER_LIMITS[field.type]
         if not low <= value <= high:
@@ -177,7 +188,16 @@ def _encode_field(code, field, value, text_encoding, max_body):
         raise OutOfRange("%s=%r is outside %s .. %s%s, which the service refuses"
                          % (what, value, _number(field.range[0]), _number(field.range[1]),
                             " " + field.unit if field.unit else ""))
+    _adjust.check(code, field, what, value, strict)
     return packed
+
+
+def _encode_text(what, text, text_encoding):
+    try:
+        return text.encode(text_encoding)
+    except UnicodeEncodeError as failure:
+        raise OutOfRange("%s: %r cannot be written in the instrument computer's code page (%s): %r is not in it"
+                         % (what, text, text_encoding, failure.object[failure.start:failure.end])) from None
 
 
 class Catalogue:

@@ -31,13 +31,14 @@ class Scope:
     vesk.Scope; close() is a coroutine."""
 
     def __init__(self, host="127.0.0.1", port=22300, timeout=10.0, connect_timeout=5.0, image_folder=None,
-                 text_encoding="cp932"):
+                 text_encoding="cp932", strict=False):
         self.host = host
         self.port = port
         self.timeout = timeout
         self.connect_timeout = connect_timeout
         self.image_folder = image_folder
         self.text_encoding = text_encoding
+        self.strict = strict
         self._reader = None
         self._writer = None
         self._sequence = 0
@@ -104,7 +105,7 @@ class Scope:
         if body is None:
             if command is None:
                 raise ValueError("%r is not in the command catalogue: use request(code, body)" % (step.code,))
-            body = padded_body(command, command.encode(step.fields, self.text_encoding))
+            body = padded_body(command, command.encode(step.fields, self.text_encoding, self.strict))
         if timeout is None:
             timeout = self.timeout + (command.service_wait if command else 0.0)
         async with self._lock:

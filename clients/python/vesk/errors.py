@@ -11,6 +11,20 @@ class OutOfRange(VeskError, ValueError):
     nothing was sent."""
 
 
+class NotExact(OutOfRange):
+    """From a Scope(strict=True): the service would clamp or snap the value
+    to `value` rather than set it as given; nothing was sent."""
+
+    def __init__(self, message, value):
+        super().__init__(message)
+        self.value = value
+
+
+class AdjustmentWarning(UserWarning):
+    """The service will clamp or snap a value (Scope(strict=True) raises
+    NotExact instead)."""
+
+
 class ConnectionFailed(VeskError, ConnectionError):
     """The service could not be reached, or the connection broke."""
 

@@ -38,7 +38,9 @@ class Scope:
     image_folder: a local folder that stands for the instrument computer's
     drive (a shared folder, or the simulator's image folder), so that
     captures can be read. text_encoding: of paths and names on the wire
-    (the control PC's code page).
+    (the control PC's code page). strict: raise NotExact, rather than warn
+    (AdjustmentWarning), where the service would clamp or snap a value
+    (magnification steps, accelerating-voltage steps).
 
     Errors: Refused (status -1; .reply keeps the readings), NotServed (an
     extended command without EnableFenk), ServiceFull, Timeout,
@@ -52,13 +54,14 @@ class Scope:
     requests). close() waits for a request under way."""
 
     def __init__(self, host="127.0.0.1", port=22300, timeout=10.0, connect_timeout=5.0, image_folder=None,
-                 text_encoding="cp932"):
+                 text_encoding="cp932", strict=False):
         self.host = host
         self.port = port
         self.timeout = timeout
         self.connect_timeout = connect_timeout
         self.image_folder = image_folder
         self.text_encoding = text_encoding
+        self.strict = strict
         self._socket = None
         self._sequence = 0
         self._lock = threading.RLock()
@@ -126,7 +129,7 @@ class Scope:
         if body is None:
             if command is None:
                 raise ValueError("%r is not in the command catalogue: use request(code, body)" % (step.code,))
-            body = padded_body(command, command.encode(step.fields, self.text_encoding))
+            body = padded_body(command, command.encode(step.fields, self.text_encoding, self.strict))
         if timeout is None:
             timeout = self.timeout + (command.service_wait if command else 0.0)
         with self._lock:
