@@ -24,7 +24,7 @@ def client_executable():
 
 
 # Low vacuum, so that the automatic pressure adjustment (FPAS, after it) may start.
-SAMPLES = {"FVMS": [1]}
+SAMPLES = {"FVMS": [1], "EMGS": [1000], "FVAS": [15.0]}
 
 
 def sample(field):
@@ -32,8 +32,8 @@ def sample(field):
     if field.type == "text":
         return r"C:\round\trip.bmp" if field.name == "path" else "recipe1"
     if field.range:
-        middle = (field.range[0] + field.range[1]) / 2
-        return middle if field.type == "f32" else int(middle)
+        middle = int((field.range[0] + field.range[1]) / 2)  # whole: EOWS sets whole millimetres
+        return float(middle) if field.type == "f32" else middle
     return 1.0 if field.type == "f32" else 0
 
 
