@@ -2,11 +2,17 @@
 simulator."""
 
 import asyncio
+import os
+import threading
+import time
+import types
 import unittest
+from unittest import mock
 
 from service import Service
 
 import vesk
+import vesk._operations
 import vesk.aio
 
 try:
@@ -66,6 +72,58 @@ class Images(unittest.TestCase):
                 self.assertEqual(jpeg.metadata["format"], "JPEG")
                 with self.assertRaisesRegex(ValueError, "save_image"):
                     scope.capture(r"C:\images\x.tif", format="tiff")
+
+
+class Saves(unittest.TestCase):
+    def test_a_save_is_saved_only_when_its_end_and_its_file_were_seen(self):
+        with Service("--time-scale", "0") as service:
+            with vesk.Scope("127.0.0.1", service.port, image_folder=service.images) as scope:
+                for path, reason in ((r"C:\images" + "\\", "names a folder"),
+                                     ("C:\\" + "a" * 296 + ".bmp", "at most 259"),
+                                     ("C:\\images\\\u00e9t\u00e9.bmp", "code page"),
+                                     (r"C:\images\a?.bmp", "cannot hold '\\?'")):
+                    with self.subTest(path=path), self.assertRaisesRegex(vesk.BadPath, reason):
+                        scope.capture(path)
+                with self.assertRaisesRegex(vesk.BadPath, "names a folder"):
+                    scope.save_image(r"C:\images\..")
+                self.assertEqual(scope.read_image_data_flag().image_data_flag, 0)  # nothing was asked for
+                shot = scope.capture(r"C:\images\ok.bmp")
+                self.assertTrue(shot.saved)
+                self.assertTrue(os.path.isfile(shot.local_path))
+                # Windows takes a 200-byte name, the simulator writes none over 128.
+                with mock.patch("vesk._operations.FILE_WAIT", 0.3), self.assertRaisesRegex(vesk.NotSaved, "no file"):
+                    scope.save_image("C:\\" + "n" * 200 + ".bmp")
+                unreached = vesk.Scope("127.0.0.1", service.port, image_folder=os.path.join(service.folder, "no"))
+                with mock.patch("vesk._operations.FILE_WAIT", 0.3), self.assertRaises(vesk.NotSaved):
+                    unreached.capture(r"C:\images\b.bmp")
+                unreached.close()
+
+    def test_a_save_that_outlasts_the_service_s_wait_is_not_saved(self):
+        # ISAV gives up after 180 s of real time, which the simulator cannot
+        # shorten: its steps are fed the replies of such a save instead.
+        optics = types.SimpleNamespace(magnification=1000, accelerating_voltage_kv=15.0, working_distance_mm=10.0)
+        steps = vesk._operations.save_image(types.SimpleNamespace(image_folder=None), r"C:\images\slow.bmp")
+        self.assertEqual(steps.send(None).code, "EXSR")
+        self.assertEqual(steps.send(optics).code, "ISAV")
+        self.assertEqual(steps.send(None).code, "IFSR")
+        with self.assertRaisesRegex(vesk.WaitTimeout, "IFSR still reads a capture pending") as pending:
+            steps.send(types.SimpleNamespace(image_data_flag=1))
+        self.assertFalse(pending.exception.capture.saved)
+        self.assertEqual(pending.exception.last.image_data_flag, 1)
+
+    def test_a_timeout_says_the_command_may_still_run(self):
+        with Service("--time-scale", "0.05") as service:
+            with vesk.Scope("127.0.0.1", service.port) as slow, \
+                    vesk.Scope("127.0.0.1", service.port, timeout=0.2) as scope:
+                slow.set_scan_speed(3)
+                saving = threading.Thread(target=slow.save_image, args=(r"C:\slow.bmp",))
+                scope.read_high_voltage()
+                saving.start()
+                time.sleep(0.1)
+                with self.assertRaisesRegex(vesk.Timeout, "was sent and may still be carried out") as late:
+                    scope.set_magnification(20000)
+                saving.join()
+                self.assertEqual((late.exception.code, late.exception.sent), ("EMGS", True))
 
 
 class Asyncio(unittest.TestCase):

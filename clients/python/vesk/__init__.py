@@ -15,15 +15,15 @@ catalogue; vesk.CATALOGUE holds them.
 from ._catalogue import CATALOGUE
 from ._operations import AutoRun, Progress, StagePosition
 from ._protocol import Reply
-from .errors import (AdjustmentWarning, ConnectionFailed, NotExact, NotReady, NotServed, OutOfRange, ProtocolError,
-                     Refused, ServiceFull, Timeout, VeskError, WaitTimeout)
+from .errors import (AdjustmentWarning, BadPath, ConnectionFailed, NotExact, NotReady, NotSaved, NotServed, OutOfRange,
+                     ProtocolError, Refused, ServiceFull, Timeout, VeskError, WaitTimeout)
 from .images import Capture, Image, MissingExtra, local_image_path, read_image
 from .scope import Scope
 
 __version__ = "1.1.6"
 
 __all__ = [
-    "CATALOGUE", "AdjustmentWarning", "AutoRun", "Capture", "ConnectionFailed", "Image", "MissingExtra", "NotExact", "NotReady", "NotServed",
+    "CATALOGUE", "AdjustmentWarning", "AutoRun", "BadPath", "Capture", "ConnectionFailed", "Image", "MissingExtra", "NotExact", "NotReady", "NotSaved", "NotServed",
     "OutOfRange", "Progress", "ProtocolError", "Refused", "Reply", "Scope", "ServiceFull", "StagePosition",
     "Timeout", "VeskError", "WaitTimeout", "local_image_path", "read_image",
 ]

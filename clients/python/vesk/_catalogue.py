@@ -10,8 +10,8 @@ import os
 import re
 import struct
 
-from . import _adjust
-from .errors import OutOfRange
+from . import _adjust, _paths
+from .errors import BadPath, OutOfRange
 
 _FORMATS = {"s16": ">h", "u16": ">H", "s32": ">i", "u32": ">I", "f32": ">f", "bcd16": ">H"}
 _INTEGER_LIMITS = {
@@ -153,12 +153,17 @@ class Command:
 def _encode_field(code, field, value, text_encoding, max_body, strict=False):
     what = "%s %s" % (code, field.python_name)
     if field.type == "text":
-        data = value if isinstance(value, (bytes, bytearray)) else _encode_text(what, str(value), text_encoding)
+        if isinstance(value, (bytes, bytearray)):
+            data = bytes(value)
+        else:
+            data = _encode_text(what, str(value), text_encoding, field.name == "path")
         if b"\0" in data:
             raise OutOfRange("%s: the text holds a NUL" % what)
         room = field.width if not field.variable else max_body - field.offset
         if len(data) + 1 > room:
             raise OutOfRange("%s: the text takes %d bytes with its NUL; at most %d fit" % (what, len(data) + 1, room))
+        if field.name == "path":
+            _paths.check_image_path(what, value, text_encoding)
         data = bytes(data) + b"\0"
         return data + bytes(field.width - len(data)) if not field.variable else data
     # NumPy's numbers register as numbers.Integral and numbers.Real; its
@@ -192,11 +197,11 @@ def _encode_field(code, field, value, text_encoding, max_body, strict=False):
     return packed
 
 
-def _encode_text(what, text, text_encoding):
+def _encode_text(what, text, text_encoding, path=False):
     try:
         return text.encode(text_encoding)
     except UnicodeEncodeError as failure:
-        raise OutOfRange("%s: %r cannot be written in the instrument computer's code page (%s): %r is not in it"
+        raise (BadPath if path else OutOfRange)("%s: %r cannot be written in the instrument computer's code page (%s): %r is not in it"
                          % (what, text, text_encoding, failure.object[failure.start:failure.end])) from None
 
 

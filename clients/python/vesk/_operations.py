@@ -4,11 +4,12 @@ asyncio client each carry out in their own way."""
 
 import collections
 import inspect
+import os
 import time
 
 from ._catalogue import CATALOGUE
 from ._names import IMAGE_FORMATS, METHODS
-from .errors import NotReady, VeskError, WaitTimeout
+from .errors import NotReady, NotSaved, VeskError, WaitTimeout
 from .images import Capture, local_image_path
 
 
@@ -252,35 +253,49 @@ def capture(self, path, format="bmp", data_bar=False, variant=1, wait=True, time
             poll_interval=0.2):
     """Capture an image into `path` on the instrument's computer without
     holding the service (IFSS, or IFFS with variant=2: two frames
-    integrated), then with wait=True poll IFSR until it is saved.
+    integrated), then with wait=True poll IFSR until the capture has ended
+    and, when Scope(image_folder=...) is given, until its file is there.
 
     These commands always save BMP without a data bar: for TIFF, JPEG or a
     data bar use save_image(), which holds the service while it saves.
-    Returns a Capture (path, local_path, magnification at capture time, and
-    read() for the pixels). Raises Refused while another capture is pending,
-    WaitTimeout after `timeout` s."""
+    Returns a Capture (path, local_path, saved, the optics at capture time,
+    and read() for the pixels); `saved` is True only once the end was seen.
+    Raises BadPath for a path that cannot name a file there (nothing sent),
+    Refused while another capture is pending, WaitTimeout after `timeout`
+    s, NotSaved when the capture ended but left no file in image_folder."""
     if str(format).lower() != "bmp" or data_bar:
-        raise ValueError("capture() saves BMP without a data bar (what IFSS and IFFS write); "
-                         "save_image() saves %s%s but holds the service until the image is saved"
-                         % (format, " with a data bar" if data_bar else ""))
+        raise ValueError("capture() saves BMP without a data bar, which is all that IFSS and IFFS write; for %s%s use "
+                         "save_image(format=...), which saves bmp, tiff or jpeg, with or without the data bar, but "
+                         "holds the service until the image is saved"
+                         % ("format %r" % (format,), " with a data bar" if data_bar else ""))
     if variant not in (1, 2):
         raise ValueError("variant is 1 (IFSS) or 2 (IFFS, two frames integrated)")
     optics = yield Call("EXSR")
     yield Call("IFSS" if variant == 1 else "IFFS", {"path": path})
+    captured = _capture(self, path, "bmp", False, optics, saved=False)
     if wait:
         yield from _poll("capture", lambda: Call("IFSR"), lambda r: r.image_data_flag == 0, timeout, progress,
                          poll_interval)
-    return _capture(self, path, "bmp", False, optics, saved=wait)
+        yield from _confirm_file(captured)
+    return captured
 
 
 def save_image(self, path, format="bmp", data_bar=False, progress=None, timeout=None):
     """Capture and save an image with ISAV, which waits inside the service
     until the image is saved (up to about 180 s; no other client's command
     runs meanwhile). format: "bmp", "tiff", "jpeg", or None to keep the
-    format last written; data_bar adds the instrument's data bar.
+    format last written; data_bar adds the instrument's data bar below the
+    image (32 rows on the simulator: 640 x 512 in all).
     `progress` is called about once a second while the service waits;
     `timeout` defaults to the service's limit plus Scope.timeout.
-    Returns a Capture. ISAV is an extended command (EnableFenk)."""
+
+    ISAV replies alike whether the capture ended or the service stopped
+    waiting, so IFSR is read after it: a capture still pending raises
+    WaitTimeout (`.last` the IFSR reply, `.capture` the Capture, not
+    saved). With Scope(image_folder=...) the file must be there too, else
+    NotSaved. BadPath for a path that cannot name a file (nothing sent).
+    Returns a Capture with saved=True. ISAV is an extended command
+    (EnableFenk)."""
     code = 0 if format is None else IMAGE_FORMATS.get(str(format).lower())
     if code is None:
         raise ValueError("format is one of %s, or None" % ", ".join(IMAGE_FORMATS))
@@ -288,7 +303,34 @@ def save_image(self, path, format="bmp", data_bar=False, progress=None, timeout=
     # The wire's include field is inverted: 0 asks for the data bar.
     yield Call("ISAV", {"include": 0 if data_bar else 1, "format": code, "path": path}, progress=progress,
                timeout=timeout)
-    return _capture(self, path, format, data_bar, optics, saved=True)
+    captured = _capture(self, path, format, data_bar, optics, saved=False)
+    flag = yield Call("IFSR")
+    if flag.image_data_flag != 0:
+        error = WaitTimeout("ISAV returned, but IFSR still reads a capture pending: the service stopped waiting "
+                            "(after about %d s) before the image was saved; poll read_image_data_flag() until it "
+                            "reads 0, or capture at a faster scan speed" % round(CATALOGUE.get("ISAV").service_wait),
+                            flag, captured)
+        raise error
+    yield from _confirm_file(captured)
+    return captured
+
+
+# How long a finished capture's file may take to appear in a shared folder.
+FILE_WAIT = 5.0
+
+
+def _confirm_file(captured):
+    """Marks the capture saved once its file is seen (when image_folder says
+    where), else NotSaved."""
+    if captured.local_path is not None:
+        start = time.monotonic()
+        while not os.path.isfile(captured.local_path):
+            if time.monotonic() - start >= FILE_WAIT:
+                raise NotSaved("the capture of %r ended, but no file came to %s within %.0f s: the instrument could "
+                               "not write that path, or image_folder does not stand for its drive"
+                               % (captured.path, captured.local_path, FILE_WAIT))
+            yield Sleep(0.1)
+    captured.saved = True
 
 
 def _capture(self, path, format, data_bar, optics, saved):

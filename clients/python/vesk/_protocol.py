@@ -123,11 +123,17 @@ def check_reply(request, raw, text_encoding):
     return reply
 
 
-def timeout_message(code, seconds):
+def timeout_message(code, seconds, sent=True):
     waiting = ", ".join("%s up to about %d s" % (c.code, round(c.service_wait)) for c in CATALOGUE.waiting_commands())
-    return ("no reply to %s within %.1f s; the connection has been closed. The service carries out one command "
-            "at a time for all its clients, so a command may queue behind another client's waiting command (%s); "
-            "give Scope(timeout=...) more time if that is expected." % (code, seconds, waiting))
+    if not sent:
+        return ("%s could not be sent within %.1f s; the connection has been closed. The service may have received "
+                "part of it, never all of it." % (code, seconds))
+    return ("no reply to %s within %.1f s; the connection has been closed. The command was sent and may still be "
+            "carried out: the service carries out one command at a time for all its clients, so it may queue "
+            "behind another client's waiting command (%s), and it runs when its turn comes unless the service "
+            "drops the waiting requests of closed connections (one already running completes). Read the state "
+            "back before relying on it; give Scope(timeout=...) more time if such waits are expected."
+            % (code, seconds, waiting))
 
 
 def service_full_error():
@@ -143,8 +149,8 @@ def closed_at_once_error(said, host, port):
     return ConnectionFailed("%s:%d closed the connection at once (is this computer on its allow-list?)" % (host, port))
 
 
-def timeout_error(code, seconds):
-    return Timeout(timeout_message(code, seconds))
+def timeout_error(code, seconds, sent=True):
+    return Timeout(timeout_message(code, seconds, sent), code, seconds, sent)
 
 
 def padded_body(command, body):

@@ -20,6 +20,17 @@ class NotExact(OutOfRange):
         self.value = value
 
 
+class BadPath(OutOfRange):
+    """An image path that cannot name a file on the instrument's computer
+    (a folder, too long, characters Windows or its code page lacks);
+    nothing was sent."""
+
+
+class NotSaved(VeskError):
+    """The capture ended, but its file is not where Scope(image_folder=...)
+    says the instrument's drive is reached."""
+
+
 class AdjustmentWarning(UserWarning):
     """The service will clamp or snap a value (Scope(strict=True) raises
     NotExact instead)."""
@@ -36,7 +47,21 @@ class ServiceFull(ConnectionFailed):
 class Timeout(VeskError, TimeoutError):
     """No reply in time. The connection has been closed, so that a late
     reply can never be taken for a later request's; the next call opens a
-    new one."""
+    new one.
+
+    The command was sent and may still be carried out: the service runs one
+    command at a time for all its clients, and a request queued behind a
+    long one runs when its turn comes, unless the service drops the waiting
+    request of a connection that has closed before then (a service that
+    does so will not run it; one already running completes). Read the state
+    back before relying on it. `code`, `seconds`, and `sent` (False when
+    the request could not even be sent whole)."""
+
+    def __init__(self, message, code="", seconds=0.0, sent=True):
+        super().__init__(message)
+        self.code = code
+        self.seconds = seconds
+        self.sent = sent
 
 
 class ProtocolError(VeskError):
@@ -64,11 +89,13 @@ class Refused(VeskError):
 
 class WaitTimeout(VeskError, TimeoutError):
     """A wait (stage move, capture, gun alignment, ...) did not end within its
-    time-out. The connection stays open; `last` is the last reading."""
+    time-out. The connection stays open; `last` is the last reading, and
+    `capture` the Capture (not saved) when a save's wait ran out."""
 
-    def __init__(self, message, last=None):
+    def __init__(self, message, last=None, capture=None):
         super().__init__(message)
         self.last = last
+        self.capture = capture
 
 
 class NotReady(VeskError):

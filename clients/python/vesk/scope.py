@@ -156,7 +156,7 @@ class Scope:
             sock.settimeout(timeout)
             sock.sendall(request)
         except socket.timeout:
-            raise timeout_error(step.code, timeout) from None
+            raise timeout_error(step.code, timeout, sent=False) from None
         except OSError as failure:
             # A refused client is told so at once and disconnected.
             if self._refusal_waiting(sock):
