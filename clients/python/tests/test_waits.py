@@ -101,13 +101,21 @@ class Saves(unittest.TestCase):
     def test_a_save_that_outlasts_the_service_s_wait_is_not_saved(self):
         # ISAV gives up after 180 s of real time, which the simulator cannot
         # shorten: its steps are fed the replies of such a save instead.
-        optics = types.SimpleNamespace(magnification=1000, accelerating_voltage_kv=15.0, working_distance_mm=10.0)
-        steps = vesk._operations.save_image(types.SimpleNamespace(image_folder=None), r"C:\images\slow.bmp")
-        self.assertEqual(steps.send(None).code, "EXSR")
-        self.assertEqual(steps.send(optics).code, "ISAV")
-        self.assertEqual(steps.send(None).code, "IFSR")
+        answers = {"EXSR": types.SimpleNamespace(magnification=1000, accelerating_voltage_kv=15.0,
+                                                 working_distance_mm=10.0),
+                   "WSTR": types.SimpleNamespace(position1=0.0, position2=0.0, position3=10.0, position4=0.0,
+                                                 position5=0.0, move_status=0),
+                   "PNEL": types.SimpleNamespace(answer=100), "ISAV": None,
+                   "IFSR": types.SimpleNamespace(image_data_flag=1)}
+        steps = vesk._operations.save_image(types.SimpleNamespace(image_folder=None, instrument=None),
+                                            r"C:\images\slow.bmp")
+        asked = []
         with self.assertRaisesRegex(vesk.WaitTimeout, "IFSR still reads a capture pending") as pending:
-            steps.send(types.SimpleNamespace(image_data_flag=1))
+            step = steps.send(None)
+            while True:
+                asked.append(step.code)
+                step = steps.send(answers[step.code])
+        self.assertEqual(asked[-2:], ["ISAV", "IFSR"])
         self.assertFalse(pending.exception.capture.saved)
         self.assertEqual(pending.exception.last.image_data_flag, 1)
 

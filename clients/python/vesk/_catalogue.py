@@ -215,6 +215,10 @@ class Catalogue:
     def get(self, code):
         return self._by_code.get(code)
 
+    def get_command(self, code):
+        """The command of `code`; KeyError for one outside the catalogue."""
+        return self._by_code[code]
+
     def waiting_commands(self):
         """Commands that hold the service for a second or more before replying."""
         return [c for c in self.commands if c.service_wait >= 1.0]

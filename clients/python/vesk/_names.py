@@ -79,3 +79,7 @@ METHODS = {
 
 # ISAV's format field; any other value keeps the format last written.
 IMAGE_FORMATS = {"bmp": 2, "tiff": 3, "jpeg": 4}
+
+# Member names of the coded reply fields' enums where the catalogue's own
+# words would make poor ones ("1 while a capture is pending, 0 when none is").
+ENUM_NAMES = {"imageDataFlag": {1: "PENDING", 0: "IDLE"}}

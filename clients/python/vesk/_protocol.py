@@ -3,6 +3,8 @@
 import struct
 
 from ._catalogue import CATALOGUE
+from ._reply import Reply
+from .replies import REPLY_TYPES
 from .errors import ConnectionFailed, NotServed, ProtocolError, Refused, ServiceFull, Timeout
 
 HEADER = struct.Struct(">H4s4sh4s")  # length, magic, code, status, reserved
@@ -10,61 +12,6 @@ HEADER_SIZE = CATALOGUE.header_size
 MAX_MESSAGE = CATALOGUE.max_message_size
 REPLY_MAGIC = b"BS!a"
 REFUSED_CONNECTION = b"SRV ERR\r\n"
-
-
-class Reply:
-    """A decoded reply. Fields read as attributes by their Python names
-    (reply.magnification, reply.accelerating_voltage_kv) or by index with
-    either name (reply["acceleratingVoltage"]); `fields` holds them by wire
-    name, `units` their units, `raw` the bytes as received."""
-
-    def __init__(self, command, code, status, body, raw, fields):
-        self.command = command
-        self.code = code
-        self.status = status
-        self.body = body
-        self.raw = raw
-        self.fields = fields
-        self.units = {}
-        self._names = {}
-        if command is not None:
-            for field in command.reply:
-                self._names[field.python_name] = field.name
-                if field.unit and field.name in fields:
-                    self.units[field.name] = field.unit
-
-    @property
-    def failed(self):
-        return self.status == -1
-
-    def __getattr__(self, name):
-        names = self.__dict__.get("_names", {})
-        if name in names:
-            wire = names[name]
-            if wire in self.fields:
-                return self.fields[wire]
-            raise AttributeError("%s reply carries no %s (failed: %s)" % (self.code, name, self.command.failure_note))
-        raise AttributeError("%s reply has no field %r (its fields: %s)" % (self.code, name, ", ".join(names) or "none"))
-
-    def __getitem__(self, name):
-        return getattr(self, self._python_name(name))
-
-    def _python_name(self, name):
-        for python, wire in self._names.items():
-            if name == wire:
-                return python
-        return name
-
-    def __dir__(self):
-        return list(super().__dir__()) + list(self._names)
-
-    def as_dict(self):
-        """{python name: value} of the fields that the reply carries."""
-        return {python: self.fields[wire] for python, wire in self._names.items() if wire in self.fields}
-
-    def __repr__(self):
-        shown = ", ".join("%s=%r" % item for item in self.as_dict().items())
-        return "<%s status %d%s>" % (self.code, self.status, ": " + shown if shown else "")
 
 
 def code_bytes(code):
@@ -117,7 +64,7 @@ def check_reply(request, raw, text_encoding):
     failed = status == -1
     readings = not (failed and command.failure_body in ("not written", "no body"))
     fields = command.decode(body, text_encoding) if readings else {}
-    reply = Reply(command, name, status, body, raw, fields)
+    reply = REPLY_TYPES.get(name, Reply)(command, name, status, body, raw, fields)
     if failed:
         raise Refused("%s refused: %s" % (name, command.failure_note), reply)
     return reply

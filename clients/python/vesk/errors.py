@@ -26,6 +26,21 @@ class BadPath(OutOfRange):
     nothing was sent."""
 
 
+class OutsideStageLimits(OutOfRange):
+    """A stage target outside the limits that Scope(instrument=...) gives;
+    the instrument would refuse the whole move, and nothing was sent.
+    `axis`, `target`, `limits` (low, high)."""
+
+    def __init__(self, axis, target, limits, relative=False):
+        unit = "degrees" if axis in ("tilt", "rotation") else "mm"
+        super().__init__("move_stage: %s would end at %g %s, outside the stage's %g .. %g %s%s; the instrument refuses "
+                         "the whole move" % (axis, target, unit, limits[0], limits[1], unit,
+                                             " (a relative move, from where the stage stands)" if relative else ""))
+        self.axis = axis
+        self.target = target
+        self.limits = limits
+
+
 class NotSaved(VeskError):
     """The capture ended, but its file is not where Scope(image_folder=...)
     says the instrument's drive is reached."""
