@@ -15,6 +15,7 @@ import warnings
 from service import PACKAGE, SOURCE, Service, free_port
 
 import vesk
+import vesk._reply
 import vesk.aio
 from vesk._names import METHODS
 
@@ -61,6 +62,21 @@ class TypedCalls(unittest.TestCase):
                                              capture_output=True, text=True, check=True).stdout
                     theirs = json.loads(printed)["fields"]
                     self.assertEqual(ours, {name: theirs[name] for name in ours})
+
+    def test_replies_are_typed_and_say_what_they_mean(self):
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            off = scope.read_high_voltage()
+            self.assertIsInstance(off, vesk.replies.FXSRReply)
+            self.assertIs(off.ht_state, vesk.HtState.OFF_VACUUM_READY)
+            self.assertIs(scope.high_voltage_on().ht_state, vesk.HtState.ON)
+            self.assertIs(scope.read_stage_status().move_status, vesk.MoveStatus.NOT_MOVING)
+            shown = repr(scope.set_magnification(2000))
+            self.assertEqual(shown, "EMGSReply(magnification=2000)")
+            self.assertIn("ht_state=HtState.ON", repr(scope.read_high_voltage()))
+        self.assertIn("1 off, vacuum ready", vesk.replies.FXSRReply.__doc__)
+        self.assertIs(vesk.replies.FXSRReply.__annotations__["accelerating_voltage_kv"], float)
+        # A code the catalogue names no meaning for stays a number.
+        self.assertEqual(vesk._reply.coded(vesk.HtState, 7), 7)
 
     def test_values_are_checked_before_sending(self):
         with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
@@ -230,6 +246,13 @@ def can_build_offline():
 
 
 class Package(unittest.TestCase):
+    def test_generated_files_are_current(self):
+        from vesk import _generate
+
+        for name, source in _generate.GENERATED.items():
+            with self.subTest(name=name), open(os.path.join(PACKAGE, "vesk", name), encoding="utf-8") as stream:
+                self.assertEqual(stream.read(), source(), "regenerate with: python3 vesk/_generate.py")
+
     @unittest.skipUnless(can_build_offline(), "pip, setuptools 61+ or wheel missing for this Python")
     def test_installs_offline_and_works_without_numpy(self):
         with tempfile.TemporaryDirectory() as folder:

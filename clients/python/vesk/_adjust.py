@@ -3,14 +3,21 @@ snaps, the client says so before sending (a warning, or NotExact from a
 strict Scope); where it would silently drop a fraction, the client refuses.
 The rules are the service's own, per command and field."""
 
+from __future__ import annotations
+
 import struct
+from typing import TYPE_CHECKING, Callable, Dict, Optional, Tuple
 import warnings
 
 from .errors import AdjustmentWarning, NotExact, OutOfRange
 
+if TYPE_CHECKING:
+    from ._catalogue import Field
 
-def _single(value):
-    return struct.unpack(">f", struct.pack(">f", value))[0]
+
+def _single(value: float) -> float:
+    single: float = struct.unpack(">f", struct.pack(">f", value))[0]
+    return single
 
 
 # Ascending, 5 .. 300000: 5 .. 20, then 32 values a decade, then five more.
@@ -23,7 +30,7 @@ MAGNIFICATION_STEPS = tuple(range(5, 21)) + tuple(d * s for d in (1, 10, 100, 10
 VOLTAGE_STEPS = tuple(range(30000, 2999, -1000)) + tuple(range(2900, 299, -100))
 
 
-def magnification_target(value):
+def magnification_target(value: float) -> float:
     """The step that EMGS sets for `value`: clamped to 5 .. 300000, then the
     nearest step, ties upward."""
     value = min(max(value, MAGNIFICATION_STEPS[0]), MAGNIFICATION_STEPS[-1])
@@ -36,7 +43,7 @@ def magnification_target(value):
     raise AssertionError("the clamp keeps every value within the steps")
 
 
-def voltage_target_kv(kilovolts):
+def voltage_target_kv(kilovolts: float) -> float:
     """The accelerating voltage (kV) that FVAS sets for `kilovolts`: clamped
     to 0.3 .. 30 kV, then the nearest of 55 steps, ties upward."""
     volts = _single(_single(kilovolts) * 1000.0)
@@ -51,7 +58,7 @@ def voltage_target_kv(kilovolts):
     raise AssertionError("the clamp keeps every value within the steps")
 
 
-def _magnification(value):
+def _magnification(value: float) -> Optional[Tuple[float, str]]:
     target = magnification_target(value)
     if target != value:
         return target, "%d (the service clamps to 5 .. 300000 and snaps to the nearest of its 149 steps, ties " \
@@ -59,7 +66,7 @@ def _magnification(value):
     return None
 
 
-def _voltage(value):
+def _voltage(value: float) -> Optional[Tuple[float, str]]:
     target = voltage_target_kv(value)
     if target != _single(value):
         return target, "%s kV (the service clamps to 0.3 .. 30 kV and snaps to the nearest of its 55 steps, ties " \
@@ -67,16 +74,16 @@ def _voltage(value):
     return None
 
 
-def _whole_millimetres(what, value):
+def _whole_millimetres(what: str, value: float) -> None:
     if float(value) != int(value):
         raise OutOfRange("%s=%r: the service sets the working distance in whole millimetres and would set %d mm; "
                          "give a whole number" % (what, value, int(value)))
 
 
-_RULES = {("EMGS", "magnification"): _magnification, ("FVAS", "acceleratingVoltage"): _voltage}
+_RULES: Dict[Tuple[str, str], Callable[[float], Optional[Tuple[float, str]]]] = {("EMGS", "magnification"): _magnification, ("FVAS", "acceleratingVoltage"): _voltage}
 
 
-def check(code, field, what, value, strict):
+def check(code: str, field: Field, what: str, value: float, strict: bool) -> None:
     """Refuse a fraction the service would drop; warn (strict: raise
     NotExact) when it would set another value than `value`."""
     if (code, field.name) == ("EOWS", "workingDistance"):

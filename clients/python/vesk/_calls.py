@@ -11,10 +11,14 @@ from . import _operations, replies
 from ._operations import AutoRun, ProgressCallback, StagePosition
 from ._types import Integer, Real, Text
 from .images import Capture
+from .instrument import Instrument
 
 
 class Calls:
     """The typed calls of vesk.Scope."""
+
+    image_folder: Optional[str]
+    instrument: Optional[Instrument]
 
     def _command(self, code: str, fields: Dict[str, Any]) -> Any:
         raise NotImplementedError
@@ -32,16 +36,16 @@ class Calls:
         `timeout` (seconds) defaults to the service's limit plus Scope.timeout.
         Raises Refused when the run cannot start (high voltage off, beam
         blanked, another run going)."""
-        return self._steps(_operations.autofocus(self, progress, timeout))
+        return cast(AutoRun, self._steps(_operations.autofocus(self, progress, timeout)))
 
     def autostigmate(self, progress: Optional[ProgressCallback] = None, timeout: Optional[float] = None) -> AutoRun:
         """Automatic stigmation (ESAS); as autofocus()."""
-        return self._steps(_operations.autostigmate(self, progress, timeout))
+        return cast(AutoRun, self._steps(_operations.autostigmate(self, progress, timeout)))
 
     def auto_contrast_brightness(self, progress: Optional[ProgressCallback] = None, timeout: Optional[float] = None) -> AutoRun:
         """Automatic contrast and brightness (DACS); as autofocus(), with the
         15 detector items as readings."""
-        return self._steps(_operations.auto_contrast_brightness(self, progress, timeout))
+        return cast(AutoRun, self._steps(_operations.auto_contrast_brightness(self, progress, timeout)))
 
     def move_stage(self, x: Optional[Real] = None, y: Optional[Real] = None, z: Optional[Real] = None, tilt: Optional[Real] = None, rotation: Optional[Real] = None, relative: bool = False, wait: bool = True, progress: Optional[ProgressCallback] = None, timeout: float = 120.0, poll_interval: float = 0.1) -> Optional[StagePosition]:
         """Move the stage (WABS, or WRES with relative=True) on the axes given,
@@ -58,11 +62,11 @@ class Calls:
         other way (WaitTimeout after `timeout` s, an error, Ctrl+C) the stage
         is stopped (WDSS) before the error is raised. Without wait returns None
         as soon as the move has started."""
-        return self._steps(_operations.move_stage(self, x, y, z, tilt, rotation, relative, wait, progress, timeout, poll_interval))
+        return cast(Optional[StagePosition], self._steps(_operations.move_stage(self, x, y, z, tilt, rotation, relative, wait, progress, timeout, poll_interval)))
 
     def stage_position(self) -> StagePosition:
         """The stage's position (WSTR) as a StagePosition."""
-        return self._steps(_operations.stage_position(self))
+        return cast(StagePosition, self._steps(_operations.stage_position(self)))
 
     def high_voltage_on(self, wait: bool = True, timeout: float = 120.0, progress: Optional[ProgressCallback] = None, poll_interval: float = 0.5) -> Union[replies.FXSRReply, replies.FEBSReply]:
         """Switch the high voltage on after checking the vacuum (FXSR, then FEBS).
@@ -71,17 +75,17 @@ class Calls:
         wait=True polls until it is (WaitTimeout after `timeout` s), else raises
         NotReady. With wait=True also waits until the reading says on. Returns
         the last high-voltage reading; Refused when the instrument refuses."""
-        return self._steps(_operations.high_voltage_on(self, wait, timeout, progress, poll_interval))
+        return cast(Union[replies.FXSRReply, replies.FEBSReply], self._steps(_operations.high_voltage_on(self, wait, timeout, progress, poll_interval)))
 
     def high_voltage_off(self) -> replies.FEBSReply:
         """Switch the high voltage off (FEBS 0); returns the reading."""
-        return self._steps(_operations.high_voltage_off(self))
+        return cast(replies.FEBSReply, self._steps(_operations.high_voltage_off(self)))
 
     def focus_um(self) -> float:
         """The focus distance below the objective lens in micrometres, from the
         combined objective value (EXSR) and Scope(instrument=...)'s relation;
         ValueError where that relation is not known."""
-        return self._steps(_operations.focus_um(self))
+        return cast(float, self._steps(_operations.focus_um(self)))
 
     def set_focus_um(self, focus_um: Real) -> replies.EOFSReply:
         """Focus at `focus_um` micrometres below the lens: sets the objective
@@ -89,12 +93,12 @@ class Calls:
         relation; OutOfRange beyond the lens's range, ValueError where the
         relation is not known. Returns the EOFS reply (the lens values and the
         working distance in force)."""
-        return self._steps(_operations.set_focus_um(self, focus_um))
+        return cast(replies.EOFSReply, self._steps(_operations.set_focus_um(self, focus_um)))
 
     def defocus_um(self, change_um: Real) -> replies.EOFSReply:
         """Move the focus by `change_um` micrometres (positive: further from the
         lens), as set_focus_um() from the focus now."""
-        return self._steps(_operations.defocus_um(self, change_um))
+        return cast(replies.EOFSReply, self._steps(_operations.defocus_um(self, change_um)))
 
     def capture(self, path: Text, format: str = 'bmp', data_bar: bool = False, variant: int = 1, wait: bool = True, timeout: float = 180.0, progress: Optional[ProgressCallback] = None, poll_interval: float = 0.2, sidecar: bool = True) -> Capture:
         """Capture an image into `path` on the instrument's computer without
@@ -112,7 +116,7 @@ class Calls:
         (nothing sent), Refused while another capture is pending, WaitTimeout
         after `timeout` s, NotSaved when the capture ended but left no file in
         image_folder."""
-        return self._steps(_operations.capture(self, path, format, data_bar, variant, wait, timeout, progress, poll_interval, sidecar))
+        return cast(Capture, self._steps(_operations.capture(self, path, format, data_bar, variant, wait, timeout, progress, poll_interval, sidecar)))
 
     def save_image(self, path: Text, format: Optional[str] = 'bmp', data_bar: bool = False, progress: Optional[ProgressCallback] = None, timeout: Optional[float] = None, sidecar: bool = True) -> Capture:
         """Capture and save an image with ISAV, which waits inside the service
@@ -132,13 +136,13 @@ class Calls:
         it as <file>.json. BadPath for a path that cannot name a file (nothing
         sent). Returns a Capture with saved=True. ISAV is an extended command
         (EnableFenk)."""
-        return self._steps(_operations.save_image(self, path, format, data_bar, progress, timeout, sidecar))
+        return cast(Capture, self._steps(_operations.save_image(self, path, format, data_bar, progress, timeout, sidecar)))
 
     def run_gun_alignment(self, wait: bool = True, timeout: float = 60.0, progress: Optional[ProgressCallback] = None, poll_interval: float = 0.5) -> Union[replies.EGASReply, replies.EGARReply]:
         """Start the automatic gun alignment (EGAS) and with wait=True poll EGAR
         until it has ended; returns the last EGAR reply (gun tilt and shift).
         Raises Refused when it cannot start, WaitTimeout after `timeout` s."""
-        return self._steps(_operations.run_gun_alignment(self, wait, timeout, progress, poll_interval))
+        return cast(Union[replies.EGASReply, replies.EGARReply], self._steps(_operations.run_gun_alignment(self, wait, timeout, progress, poll_interval)))
 
     def set_accelerating_voltage(self, accelerating_voltage_kv: Real) -> replies.FVASReply:
         """Set the accelerating voltage (FVAS, base table).
@@ -906,6 +910,9 @@ class Calls:
 class AsyncCalls:
     """The typed calls of vesk.aio.Scope."""
 
+    image_folder: Optional[str]
+    instrument: Optional[Instrument]
+
     async def _command(self, code: str, fields: Dict[str, Any]) -> Any:
         raise NotImplementedError
 
@@ -922,16 +929,16 @@ class AsyncCalls:
         `timeout` (seconds) defaults to the service's limit plus Scope.timeout.
         Raises Refused when the run cannot start (high voltage off, beam
         blanked, another run going)."""
-        return await self._steps(_operations.autofocus(self, progress, timeout))
+        return cast(AutoRun, await self._steps(_operations.autofocus(self, progress, timeout)))
 
     async def autostigmate(self, progress: Optional[ProgressCallback] = None, timeout: Optional[float] = None) -> AutoRun:
         """Automatic stigmation (ESAS); as autofocus()."""
-        return await self._steps(_operations.autostigmate(self, progress, timeout))
+        return cast(AutoRun, await self._steps(_operations.autostigmate(self, progress, timeout)))
 
     async def auto_contrast_brightness(self, progress: Optional[ProgressCallback] = None, timeout: Optional[float] = None) -> AutoRun:
         """Automatic contrast and brightness (DACS); as autofocus(), with the
         15 detector items as readings."""
-        return await self._steps(_operations.auto_contrast_brightness(self, progress, timeout))
+        return cast(AutoRun, await self._steps(_operations.auto_contrast_brightness(self, progress, timeout)))
 
     async def move_stage(self, x: Optional[Real] = None, y: Optional[Real] = None, z: Optional[Real] = None, tilt: Optional[Real] = None, rotation: Optional[Real] = None, relative: bool = False, wait: bool = True, progress: Optional[ProgressCallback] = None, timeout: float = 120.0, poll_interval: float = 0.1) -> Optional[StagePosition]:
         """Move the stage (WABS, or WRES with relative=True) on the axes given,
@@ -948,11 +955,11 @@ class AsyncCalls:
         other way (WaitTimeout after `timeout` s, an error, Ctrl+C) the stage
         is stopped (WDSS) before the error is raised. Without wait returns None
         as soon as the move has started."""
-        return await self._steps(_operations.move_stage(self, x, y, z, tilt, rotation, relative, wait, progress, timeout, poll_interval))
+        return cast(Optional[StagePosition], await self._steps(_operations.move_stage(self, x, y, z, tilt, rotation, relative, wait, progress, timeout, poll_interval)))
 
     async def stage_position(self) -> StagePosition:
         """The stage's position (WSTR) as a StagePosition."""
-        return await self._steps(_operations.stage_position(self))
+        return cast(StagePosition, await self._steps(_operations.stage_position(self)))
 
     async def high_voltage_on(self, wait: bool = True, timeout: float = 120.0, progress: Optional[ProgressCallback] = None, poll_interval: float = 0.5) -> Union[replies.FXSRReply, replies.FEBSReply]:
         """Switch the high voltage on after checking the vacuum (FXSR, then FEBS).
@@ -961,17 +968,17 @@ class AsyncCalls:
         wait=True polls until it is (WaitTimeout after `timeout` s), else raises
         NotReady. With wait=True also waits until the reading says on. Returns
         the last high-voltage reading; Refused when the instrument refuses."""
-        return await self._steps(_operations.high_voltage_on(self, wait, timeout, progress, poll_interval))
+        return cast(Union[replies.FXSRReply, replies.FEBSReply], await self._steps(_operations.high_voltage_on(self, wait, timeout, progress, poll_interval)))
 
     async def high_voltage_off(self) -> replies.FEBSReply:
         """Switch the high voltage off (FEBS 0); returns the reading."""
-        return await self._steps(_operations.high_voltage_off(self))
+        return cast(replies.FEBSReply, await self._steps(_operations.high_voltage_off(self)))
 
     async def focus_um(self) -> float:
         """The focus distance below the objective lens in micrometres, from the
         combined objective value (EXSR) and Scope(instrument=...)'s relation;
         ValueError where that relation is not known."""
-        return await self._steps(_operations.focus_um(self))
+        return cast(float, await self._steps(_operations.focus_um(self)))
 
     async def set_focus_um(self, focus_um: Real) -> replies.EOFSReply:
         """Focus at `focus_um` micrometres below the lens: sets the objective
@@ -979,12 +986,12 @@ class AsyncCalls:
         relation; OutOfRange beyond the lens's range, ValueError where the
         relation is not known. Returns the EOFS reply (the lens values and the
         working distance in force)."""
-        return await self._steps(_operations.set_focus_um(self, focus_um))
+        return cast(replies.EOFSReply, await self._steps(_operations.set_focus_um(self, focus_um)))
 
     async def defocus_um(self, change_um: Real) -> replies.EOFSReply:
         """Move the focus by `change_um` micrometres (positive: further from the
         lens), as set_focus_um() from the focus now."""
-        return await self._steps(_operations.defocus_um(self, change_um))
+        return cast(replies.EOFSReply, await self._steps(_operations.defocus_um(self, change_um)))
 
     async def capture(self, path: Text, format: str = 'bmp', data_bar: bool = False, variant: int = 1, wait: bool = True, timeout: float = 180.0, progress: Optional[ProgressCallback] = None, poll_interval: float = 0.2, sidecar: bool = True) -> Capture:
         """Capture an image into `path` on the instrument's computer without
@@ -1002,7 +1009,7 @@ class AsyncCalls:
         (nothing sent), Refused while another capture is pending, WaitTimeout
         after `timeout` s, NotSaved when the capture ended but left no file in
         image_folder."""
-        return await self._steps(_operations.capture(self, path, format, data_bar, variant, wait, timeout, progress, poll_interval, sidecar))
+        return cast(Capture, await self._steps(_operations.capture(self, path, format, data_bar, variant, wait, timeout, progress, poll_interval, sidecar)))
 
     async def save_image(self, path: Text, format: Optional[str] = 'bmp', data_bar: bool = False, progress: Optional[ProgressCallback] = None, timeout: Optional[float] = None, sidecar: bool = True) -> Capture:
         """Capture and save an image with ISAV, which waits inside the service
@@ -1022,13 +1029,13 @@ class AsyncCalls:
         it as <file>.json. BadPath for a path that cannot name a file (nothing
         sent). Returns a Capture with saved=True. ISAV is an extended command
         (EnableFenk)."""
-        return await self._steps(_operations.save_image(self, path, format, data_bar, progress, timeout, sidecar))
+        return cast(Capture, await self._steps(_operations.save_image(self, path, format, data_bar, progress, timeout, sidecar)))
 
     async def run_gun_alignment(self, wait: bool = True, timeout: float = 60.0, progress: Optional[ProgressCallback] = None, poll_interval: float = 0.5) -> Union[replies.EGASReply, replies.EGARReply]:
         """Start the automatic gun alignment (EGAS) and with wait=True poll EGAR
         until it has ended; returns the last EGAR reply (gun tilt and shift).
         Raises Refused when it cannot start, WaitTimeout after `timeout` s."""
-        return await self._steps(_operations.run_gun_alignment(self, wait, timeout, progress, poll_interval))
+        return cast(Union[replies.EGASReply, replies.EGARReply], await self._steps(_operations.run_gun_alignment(self, wait, timeout, progress, poll_interval)))
 
     async def set_accelerating_voltage(self, accelerating_voltage_kv: Real) -> replies.FVASReply:
         """Set the accelerating voltage (FVAS, base table).

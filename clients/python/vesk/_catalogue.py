@@ -3,12 +3,15 @@ from catalogue.json, which the build exports from the same catalogue that
 vesk-client and docs/commands.md use. Encoding and decoding of bodies live
 here and nowhere else."""
 
+from __future__ import annotations
+
 import json
 import math
 import numbers
 import os
 import re
 import struct
+from typing import Any, Dict, List, Mapping, Optional, Tuple
 
 from . import _adjust, _paths
 from .errors import BadPath, OutOfRange
@@ -23,7 +26,7 @@ _INTEGER_LIMITS = {
 }
 
 
-def snake(name):
+def snake(name: str) -> str:
     """acceleratingVoltage -> accelerating_voltage; item12 -> item12."""
     return re.sub(r"(?<=[a-z0-9])([A-Z])", r"_\1", name).lower()
 
@@ -33,20 +36,20 @@ class Field:
 
     __slots__ = ("name", "offset", "type", "width", "unit", "range", "variable", "meaning", "python_name")
 
-    def __init__(self, data):
-        self.name = data["name"]
-        self.offset = data["offset"]
-        self.type = data["type"]
-        self.width = data["width"]
-        self.unit = data["unit"]
-        self.range = tuple(data["range"]) if data.get("range") else None
-        self.variable = data.get("variable", False)
-        self.meaning = data["meaning"]
+    def __init__(self, data: Dict[str, Any]) -> None:
+        self.name: str = data["name"]
+        self.offset: int = data["offset"]
+        self.type: str = data["type"]
+        self.width: int = data["width"]
+        self.unit: str = data["unit"]
+        self.range: Optional[Tuple[float, float]] = (data["range"][0], data["range"][1]) if data.get("range") else None
+        self.variable: bool = data.get("variable", False)
+        self.meaning: str = data["meaning"]
         # The unit joins the name, so that a value never travels without it:
         # accelerating_voltage_kv, working_distance_mm.
         self.python_name = snake(self.name) + ("_" + self.unit.lower() if self.unit else "")
 
-    def describe(self):
+    def describe(self) -> str:
         text = "%s (%s%s)" % (self.python_name, self.type, ", " + self.unit if self.unit else "")
         if self.range:
             text += ", %s .. %s" % (_number(self.range[0]), _number(self.range[1]))
@@ -55,11 +58,11 @@ class Field:
         return text
 
 
-def _number(value):
+def _number(value: float) -> str:
     return str(int(value)) if float(value).is_integer() else str(value)
 
 
-def _shortest_float32(value):
+def _shortest_float32(value: float) -> float:
     """The shortest decimal that is the same single-precision value: 10.3,
     not 10.300000190734863."""
     if not math.isfinite(value):
@@ -75,38 +78,38 @@ def _shortest_float32(value):
 class Command:
     """One command: code, table, layouts, status rules, service wait."""
 
-    def __init__(self, data, max_body):
+    def __init__(self, data: Dict[str, Any], max_body: int) -> None:
         self.max_body = max_body
-        self.code = data["code"]
-        self.table = data["table"]
-        self.entry = data["entry"]
-        self.summary = data["summary"]
-        self.request_size = data["requestSize"]
+        self.code: str = data["code"]
+        self.table: str = data["table"]
+        self.entry: int = data["entry"]
+        self.summary: str = data["summary"]
+        self.request_size: int = data["requestSize"]
         self.request = [Field(f) for f in data["request"]]
-        self.reply_size = data["replySize"]
+        self.reply_size: int = data["replySize"]
         self.reply = [Field(f) for f in data["reply"]]
-        self.success_status = data["successStatus"]
-        self.failure_body = data["failureBody"]
-        self.failure_note = data["failureNote"]
-        self.service_wait = data["serviceWaitMs"] / 1000.0
-        self.note = data["note"]
+        self.success_status: Optional[int] = data["successStatus"]
+        self.failure_body: str = data["failureBody"]
+        self.failure_note: str = data["failureNote"]
+        self.service_wait: float = data["serviceWaitMs"] / 1000.0
+        self.note: str = data["note"]
         self.extended = self.table == "extended"
 
-    def request_field(self, name):
+    def request_field(self, name: str) -> Optional[Field]:
         """The request field by its wire name or its Python name, or None."""
         for field in self.request:
             if name in (field.name, field.python_name):
                 return field
         return None
 
-    def encode(self, values, text_encoding="cp932", strict=False):
+    def encode(self, values: Mapping[str, Any], text_encoding: str = "cp932", strict: bool = False) -> bytes:
         """The request body for {field: value} (wire or Python names); every
         field must be given. Numbers are any numbers.Integral or
         numbers.Real (NumPy's too). Values outside their type or the range
         that the service checks, NaN and infinities raise OutOfRange naming
         the field; a value that the service would clamp or snap warns
         (AdjustmentWarning), or with strict raises NotExact; nothing is sent."""
-        given = {}
+        given: Dict[str, Any] = {}
         for name, value in values.items():
             field = self.request_field(name)
             if field is None:
@@ -127,9 +130,9 @@ class Command:
             body[field.offset:end] = data
         return bytes(body)
 
-    def decode(self, body, text_encoding="cp932"):
+    def decode(self, body: bytes, text_encoding: str = "cp932") -> Dict[str, Any]:
         """{wire name: value} for every reply field that the body holds."""
-        values = {}
+        values: Dict[str, Any] = {}
         for field in self.reply:
             if field.type == "text":
                 if field.offset < len(body):
@@ -146,11 +149,11 @@ class Command:
             values[field.name] = value
         return values
 
-    def signature_text(self):
+    def signature_text(self) -> str:
         return ", ".join(f.python_name for f in self.request)
 
 
-def _encode_field(code, field, value, text_encoding, max_body, strict=False):
+def _encode_field(code: str, field: Field, value: Any, text_encoding: str, max_body: int, strict: bool = False) -> bytes:
     what = "%s %s" % (code, field.python_name)
     if field.type == "text":
         if isinstance(value, (bytes, bytearray)):
@@ -197,7 +200,7 @@ def _encode_field(code, field, value, text_encoding, max_body, strict=False):
     return packed
 
 
-def _encode_text(what, text, text_encoding, path=False):
+def _encode_text(what: str, text: str, text_encoding: str, path: bool = False) -> bytes:
     try:
         return text.encode(text_encoding)
     except UnicodeEncodeError as failure:
@@ -206,25 +209,25 @@ def _encode_text(what, text, text_encoding, path=False):
 
 
 class Catalogue:
-    def __init__(self, data):
-        self.header_size = data["headerSize"]
-        self.max_message_size = data["maxMessageSize"]
+    def __init__(self, data: Dict[str, Any]) -> None:
+        self.header_size: int = data["headerSize"]
+        self.max_message_size: int = data["maxMessageSize"]
         self.commands = [Command(c, self.max_message_size - self.header_size) for c in data["commands"]]
         self._by_code = {c.code: c for c in self.commands}
 
-    def get(self, code):
+    def get(self, code: str) -> Optional[Command]:
         return self._by_code.get(code)
 
-    def get_command(self, code):
+    def get_command(self, code: str) -> Command:
         """The command of `code`; KeyError for one outside the catalogue."""
         return self._by_code[code]
 
-    def waiting_commands(self):
+    def waiting_commands(self) -> List[Command]:
         """Commands that hold the service for a second or more before replying."""
         return [c for c in self.commands if c.service_wait >= 1.0]
 
 
-def load():
+def load() -> Catalogue:
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "catalogue.json")
     with open(path, encoding="ascii") as stream:
         return Catalogue(json.load(stream))

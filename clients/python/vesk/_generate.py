@@ -160,8 +160,8 @@ def _wait(function: Callable[..., object], asynchronous: bool) -> str:
                                            returned.group(1))
     doc = (inspect.getdoc(function) or "").splitlines()
     text += '        """%s"""\n' % "\n".join(("        " + line).rstrip() if i else line for i, line in enumerate(doc))
-    text += "        return %sself._steps(_operations.%s(%s))\n" % ("await " if asynchronous else "",
-                                                                     function.__name__, passed)
+    text += "        return cast(%s, %sself._steps(_operations.%s(%s)))\n" % (
+        returned.group(1), "await " if asynchronous else "", function.__name__, passed)
     return text
 
 
@@ -176,11 +176,13 @@ def calls_source() -> str:
                     "from . import _operations, replies\n"
                     "from ._operations import AutoRun, ProgressCallback, StagePosition\n"
                     "from ._types import Integer, Real, Text\n"
-                    "from .images import Capture\n"]
+                    "from .images import Capture\n"
+                    "from .instrument import Instrument\n"]
     waits = {function.__name__ for function in _operations.WAITS}
     for asynchronous in (False, True):
         out.append("\n\nclass %s:\n" % ("AsyncCalls" if asynchronous else "Calls"))
         out.append('    """The typed calls of %s."""\n' % ("vesk.aio.Scope" if asynchronous else "vesk.Scope"))
+        out.append("\n    image_folder: Optional[str]\n    instrument: Optional[Instrument]\n")
         if asynchronous:
             out.append("\n    async def _command(self, code: str, fields: Dict[str, Any]) -> Any:\n"
                        "        raise NotImplementedError\n"

@@ -250,9 +250,8 @@ def move_stage(self: Settings, x: Optional[Real] = None, y: Optional[Real] = Non
     if not wait:
         return None
     try:
-        status = yield from _poll("move_stage", lambda: Call("WSTR"), lambda s: s.move_status == 0, timeout,
-                                  progress and (lambda p: progress(p._replace(reading=_stage_position(p.reading)))),
-                                  poll_interval)
+        status = yield from _poll("move_stage", lambda: Call("WSTR"), lambda s: bool(s.move_status == 0), timeout,
+                                  _as_positions(progress), poll_interval)
     except BaseException:
         try:
             yield Call("WDSS")
@@ -260,6 +259,14 @@ def move_stage(self: Settings, x: Optional[Real] = None, y: Optional[Real] = Non
             pass
         raise
     return _stage_position(status)
+
+
+def _as_positions(progress: Optional[ProgressCallback]) -> Optional[ProgressCallback]:
+    """The callback, handed StagePositions rather than WSTR replies."""
+    if progress is None:
+        return None
+    report = progress
+    return lambda p: report(p._replace(reading=_stage_position(p.reading)))
 
 
 def stage_position(self: Settings) -> Steps[StagePosition]:
@@ -276,7 +283,7 @@ def high_voltage_on(self: Settings, wait: bool = True, timeout: float = 120.0,
     wait=True polls until it is (WaitTimeout after `timeout` s), else raises
     NotReady. With wait=True also waits until the reading says on. Returns
     the last high-voltage reading; Refused when the instrument refuses."""
-    reading = yield Call("FXSR")
+    reading: Union[replies.FXSRReply, replies.FEBSReply] = yield Call("FXSR")
     if reading.ht_state == HtState.ON:
         return reading
     if reading.ht_state != HtState.OFF_VACUUM_READY:
@@ -284,20 +291,21 @@ def high_voltage_on(self: Settings, wait: bool = True, timeout: float = 120.0,
             raise NotReady("the vacuum is not ready (high-voltage state %s): the high voltage stays off"
                            % (reading.ht_state,))
         reading = yield from _poll("vacuum", lambda: Call("FXSR"),
-                                   lambda r: r.ht_state in (HtState.OFF_VACUUM_READY, HtState.ON), timeout,
+                                   lambda r: bool(r.ht_state in (HtState.OFF_VACUUM_READY, HtState.ON)), timeout,
                                    progress, poll_interval)
         if reading.ht_state == HtState.ON:
             return reading
     reading = yield Call("FEBS", {"highVoltage": 1})
     if wait and reading.ht_state != HtState.ON:
-        reading = yield from _poll("high_voltage_on", lambda: Call("FXSR"), lambda r: r.ht_state == HtState.ON,
+        reading = yield from _poll("high_voltage_on", lambda: Call("FXSR"), lambda r: bool(r.ht_state == HtState.ON),
                                    timeout, progress, poll_interval)
     return reading
 
 
 def high_voltage_off(self: Settings) -> Steps[replies.FEBSReply]:
     """Switch the high voltage off (FEBS 0); returns the reading."""
-    return (yield Call("FEBS", {"highVoltage": 0}))
+    reply: replies.FEBSReply = yield Call("FEBS", {"highVoltage": 0})
+    return reply
 
 
 # ---- Focus in micrometres ----
@@ -316,7 +324,7 @@ def focus_um(self: Settings) -> Steps[float]:
     combined objective value (EXSR) and Scope(instrument=...)'s relation;
     ValueError where that relation is not known."""
     at_zero, per_unit = _focus_relation(self)
-    optics = yield Call("EXSR")
+    optics: replies.EXSRReply = yield Call("EXSR")
     return (at_zero + per_unit * optics.objective_combined) * 1000.0
 
 
@@ -331,9 +339,10 @@ def set_focus_um(self: Settings, focus_um: Real) -> Steps[replies.EOFSReply]:
     combined = round((wanted / 1000.0 - at_zero) / per_unit)
     if not 0 <= combined <= 4096 * 4096 - 1:
         ends = sorted((at_zero * 1000.0, (at_zero + per_unit * (4096 * 4096 - 1)) * 1000.0))
-        raise OutOfRange("focus_um=%r is beyond the objective lens's range, %.1f .. %.1f um" % (focus_um, *ends))
+        raise OutOfRange("focus_um=%r is beyond the objective lens's range, %.1f .. %.1f um" % (wanted, *ends))
     yield Call("EOCS", {"objectiveCoarse": combined // 4096})
-    return (yield Call("EOFS", {"objectiveFine": combined % 4096}))
+    reply: replies.EOFSReply = yield Call("EOFS", {"objectiveFine": combined % 4096})
+    return reply
 
 
 def defocus_um(self: Settings, change_um: Real) -> Steps[replies.EOFSReply]:
@@ -403,7 +412,7 @@ def capture(self: Settings, path: Text, format: str = "bmp", data_bar: bool = Fa
     yield Call("IFSS" if variant == 1 else "IFFS", {"path": path})
     captured = _capture(self, path, "bmp", False, conditions)
     if wait:
-        yield from _poll("capture", lambda: Call("IFSR"), lambda r: r.image_data_flag == ImageDataFlag.IDLE, timeout,
+        yield from _poll("capture", lambda: Call("IFSR"), lambda r: bool(r.image_data_flag == ImageDataFlag.IDLE), timeout,
                          progress, poll_interval)
         yield from _confirm_file(captured, sidecar)
     return captured
@@ -486,12 +495,14 @@ def run_gun_alignment(self: Settings, wait: bool = True, timeout: float = 60.0,
     """Start the automatic gun alignment (EGAS) and with wait=True poll EGAR
     until it has ended; returns the last EGAR reply (gun tilt and shift).
     Raises Refused when it cannot start, WaitTimeout after `timeout` s."""
-    reply = yield Call("EGAS")
+    reply: replies.EGASReply = yield Call("EGAS")
     if not wait:
         return reply
-    return (yield from _poll("EGAR", lambda: Call("EGAR"), lambda r: r.alignment_state == AlignmentState.IDLE,
-                             timeout, progress, poll_interval))
+    state: replies.EGARReply = yield from _poll("EGAR", lambda: Call("EGAR"),
+                                                lambda r: bool(r.alignment_state == AlignmentState.IDLE), timeout,
+                                                progress, poll_interval)
+    return state
 
 
-WAITS = (autofocus, autostigmate, auto_contrast_brightness, move_stage, stage_position, high_voltage_on,
+WAITS: Tuple[Callable[..., Steps[Any]], ...] = (autofocus, autostigmate, auto_contrast_brightness, move_stage, stage_position, high_voltage_on,
          high_voltage_off, focus_um, set_focus_um, defocus_um, capture, save_image, run_gun_alignment)

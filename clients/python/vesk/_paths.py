@@ -2,7 +2,10 @@
 asked for: the manager application saves nothing at a path that Windows
 cannot have, and the service cannot tell the client so."""
 
+from __future__ import annotations
+
 import re
+from typing import Union
 
 from .errors import BadPath
 
@@ -12,7 +15,7 @@ MAX_NAME_BYTES = 255
 _FORBIDDEN = re.compile(r'[<>"|?*\x00-\x1f]')
 
 
-def check_image_path(what, path, text_encoding):
+def check_image_path(what: str, path: Union[str, bytes], text_encoding: str) -> bytes:
     """The path's bytes in `text_encoding`; BadPath with the reason for a
     path that cannot name an image file on the instrument's computer."""
     if isinstance(path, (bytes, bytearray)):

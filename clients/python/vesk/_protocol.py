@@ -1,8 +1,11 @@
 """Framing and reply checks, shared by the blocking and the asyncio client."""
 
-import struct
+from __future__ import annotations
 
-from ._catalogue import CATALOGUE
+import struct
+from typing import Union
+
+from ._catalogue import CATALOGUE, Command
 from ._reply import Reply
 from .replies import REPLY_TYPES
 from .errors import ConnectionFailed, NotServed, ProtocolError, Refused, ServiceFull, Timeout
@@ -14,14 +17,14 @@ REPLY_MAGIC = b"BS!a"
 REFUSED_CONNECTION = b"SRV ERR\r\n"
 
 
-def code_bytes(code):
+def code_bytes(code: Union[str, bytes]) -> bytes:
     data = code.encode("ascii") if isinstance(code, str) else bytes(code)
     if len(data) != 4:
         raise ValueError("a command code has four characters, not %r" % (code,))
     return data
 
 
-def build_request(code, body, sequence):
+def build_request(code: Union[str, bytes], body: bytes, sequence: int) -> bytes:
     """The request; `sequence` travels in the reserved bytes, which the
     service sends back, so that every reply names the request it answers."""
     if HEADER_SIZE + len(body) > MAX_MESSAGE:
@@ -30,16 +33,16 @@ def build_request(code, body, sequence):
     return HEADER.pack(HEADER_SIZE + len(body), b"\0\0\0\0", code_bytes(code), 0, reserved) + bytes(body)
 
 
-def reply_length(head):
+def reply_length(head: bytes) -> int:
     """The whole reply's length from its header; ProtocolError when it
     cannot be one."""
-    length = struct.unpack_from(">H", head)[0]
+    length: int = struct.unpack_from(">H", head)[0]
     if not HEADER_SIZE <= length <= MAX_MESSAGE:
         raise ProtocolError("reply with an impossible length %d" % length)
     return length
 
 
-def check_reply(request, raw, text_encoding):
+def check_reply(request: bytes, raw: bytes, text_encoding: str) -> Reply:
     """The Reply for `raw`, which answers `request`, or the error it means.
     ProtocolError means that the connection must be closed."""
     _, magic, code, status, reserved = HEADER.unpack_from(raw)
@@ -70,7 +73,7 @@ def check_reply(request, raw, text_encoding):
     return reply
 
 
-def timeout_message(code, seconds, sent=True):
+def timeout_message(code: str, seconds: float, sent: bool = True) -> str:
     waiting = ", ".join("%s up to about %d s" % (c.code, round(c.service_wait)) for c in CATALOGUE.waiting_commands())
     if not sent:
         return ("%s could not be sent within %.1f s; the connection has been closed. The service may have received "
@@ -83,11 +86,11 @@ def timeout_message(code, seconds, sent=True):
             % (code, seconds, waiting))
 
 
-def service_full_error():
+def service_full_error() -> ServiceFull:
     return ServiceFull("the service already serves 20 clients (SRV ERR)")
 
 
-def closed_at_once_error(said, host, port):
+def closed_at_once_error(said: bytes, host: str, port: int) -> ConnectionFailed:
     """What a connection that the service ended before any request means:
     the refusal text when all its slots are taken, else most likely an
     address outside its allow-list."""
@@ -96,11 +99,11 @@ def closed_at_once_error(said, host, port):
     return ConnectionFailed("%s:%d closed the connection at once (is this computer on its allow-list?)" % (host, port))
 
 
-def timeout_error(code, seconds, sent=True):
+def timeout_error(code: str, seconds: float, sent: bool = True) -> Timeout:
     return Timeout(timeout_message(code, seconds, sent), code, seconds, sent)
 
 
-def padded_body(command, body):
+def padded_body(command: Command, body: bytes) -> bytes:
     """Commands whose body the service may leave unwritten are sent padded
     to their reply's size with zeros, so that such a body can only ever hold
     zeros, never an earlier reply's bytes."""

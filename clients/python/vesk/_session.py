@@ -49,7 +49,7 @@ class Reconnect:
 
 
 def _shown(value: Any) -> str:
-    return value.name if hasattr(value, "name") else repr(value)
+    return str(value.name) if hasattr(value, "name") else repr(value)
 
 
 ReconnectCallback = Callable[[Reconnect], Any]

@@ -1,6 +1,10 @@
 """The errors of the vesk package: each outcome of a request that is not a
 plain success has its own class, so that none can pass for another."""
 
+from __future__ import annotations
+
+from typing import Any, Tuple
+
 
 class VeskError(Exception):
     """Base class of every error that the package raises."""
@@ -15,7 +19,7 @@ class NotExact(OutOfRange):
     """From a Scope(strict=True): the service would clamp or snap the value
     to `value` rather than set it as given; nothing was sent."""
 
-    def __init__(self, message, value):
+    def __init__(self, message: str, value: float) -> None:
         super().__init__(message)
         self.value = value
 
@@ -31,7 +35,7 @@ class OutsideStageLimits(OutOfRange):
     the instrument would refuse the whole move, and nothing was sent.
     `axis`, `target`, `limits` (low, high)."""
 
-    def __init__(self, axis, target, limits, relative=False):
+    def __init__(self, axis: str, target: float, limits: Tuple[float, float], relative: bool = False) -> None:
         unit = "degrees" if axis in ("tilt", "rotation") else "mm"
         super().__init__("move_stage: %s would end at %g %s, outside the stage's %g .. %g %s%s; the instrument refuses "
                          "the whole move" % (axis, target, unit, limits[0], limits[1], unit,
@@ -72,7 +76,7 @@ class Timeout(VeskError, TimeoutError):
     back before relying on it. `code`, `seconds`, and `sent` (False when
     the request could not even be sent whole)."""
 
-    def __init__(self, message, code="", seconds=0.0, sent=True):
+    def __init__(self, message: str, code: str = "", seconds: float = 0.0, sent: bool = True) -> None:
         super().__init__(message)
         self.code = code
         self.seconds = seconds
@@ -88,7 +92,7 @@ class NotServed(VeskError):
     """The request came back unchanged: the service does not serve this code
     (the extended commands need the EnableFenk registry flag)."""
 
-    def __init__(self, message, code):
+    def __init__(self, message: str, code: str) -> None:
         super().__init__(message)
         self.code = code
 
@@ -97,7 +101,7 @@ class Refused(VeskError):
     """The service answered with status -1. `reply` still carries the body's
     readings where the command sends them on failure."""
 
-    def __init__(self, message, reply):
+    def __init__(self, message: str, reply: Any) -> None:
         super().__init__(message)
         self.reply = reply
 
@@ -107,7 +111,7 @@ class WaitTimeout(VeskError, TimeoutError):
     time-out. The connection stays open; `last` is the last reading, and
     `capture` the Capture (not saved) when a save's wait ran out."""
 
-    def __init__(self, message, last=None, capture=None):
+    def __init__(self, message: str, last: Any = None, capture: Any = None) -> None:
         super().__init__(message)
         self.last = last
         self.capture = capture
