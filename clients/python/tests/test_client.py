@@ -164,6 +164,26 @@ class Connections(unittest.TestCase):
             self.assertEqual(wrong, [])
             self.assertTrue(scope.connected)
 
+    def test_a_reconnect_tells_of_an_instrument_that_restarted(self):
+        found = []
+        with Service("--time-scale", "0") as first:
+            scope = vesk.Scope("127.0.0.1", first.port, on_reconnect=found.append)
+            scope.high_voltage_on()
+            scope.move_stage(x=2.0)
+            port = first.port
+        with Service("--time-scale", "0", port=port), self.assertLogs("vesk", "INFO") as logged:
+            # A read is sent again on a new connection; that connection's
+            # first readings are compared with the last ones seen.
+            self.assertIs(scope.read_high_voltage().ht_state, vesk.HtState.OFF_VACUUM_READY)
+            self.assertEqual(len(found), 1)
+            self.assertEqual(found[0].changed["ht_state"], (vesk.HtState.ON, vesk.HtState.OFF_VACUUM_READY))
+            self.assertEqual(found[0].changed["stage x"], (2.0, 0.0))
+            self.assertIs(scope.last_reconnect, found[0])
+            scope.close()
+        messages = "\n".join(logged.output)
+        self.assertIn("retrying FXSR", messages)
+        self.assertIn("WARNING:vesk:reconnected (1); the instrument changed", messages)
+
     def test_both_clients_connect_on_open_or_first_call(self):
         port = free_port()  # nobody listens there
         idle = vesk.Scope("127.0.0.1", port)

@@ -41,6 +41,27 @@ class StageMoves(unittest.TestCase):
             self.assertLess(stopped.x, 10.0)
 
 
+class Physical(unittest.TestCase):
+    def test_focus_in_micrometres_and_stage_limits(self):
+        with Service("--time-scale", "0") as service:
+            with vesk.Scope("127.0.0.1", service.port, instrument=vesk.SIMULATOR) as scope:
+                self.assertAlmostEqual(scope.set_focus_um(12000).working_distance_mm, 12.0, places=3)
+                self.assertAlmostEqual(scope.focus_um(), 12000, delta=0.01)
+                scope.defocus_um(-35)
+                self.assertAlmostEqual(scope.focus_um(), 11965, delta=0.01)
+                with self.assertRaisesRegex(vesk.OutsideStageLimits, r"x would end at 50 mm, outside .* -40 \.\. 40"):
+                    scope.move_stage(x=50)
+                scope.move_stage(y=30)
+                with self.assertRaises(vesk.OutsideStageLimits) as beyond:
+                    scope.move_stage(y=15, relative=True)
+                self.assertEqual((beyond.exception.axis, beyond.exception.limits), ("y", (-40.0, 40.0)))
+            with vesk.Scope("127.0.0.1", service.port) as unknown:
+                with self.assertRaisesRegex(ValueError, "Scope\\(instrument=...\\)"):
+                    unknown.focus_um()
+                with self.assertRaisesRegex(vesk.Refused, "WABS refused the move \\(x=50 mm\\)"):
+                    unknown.move_stage(x=50)
+
+
 class HighVoltage(unittest.TestCase):
     def test_high_voltage_waits_for_the_vacuum(self):
         with Service("--time-scale", "0", "--pin", "GetVacuumStatus=1") as service:
@@ -72,6 +93,23 @@ class Images(unittest.TestCase):
                 self.assertEqual(jpeg.metadata["format"], "JPEG")
                 with self.assertRaisesRegex(ValueError, "save_image"):
                     scope.capture(r"C:\images\x.tif", format="tiff")
+
+    def test_metadata_travels_with_the_image(self):
+        with Service("--time-scale", "0") as service:
+            with vesk.Scope("127.0.0.1", service.port, image_folder=service.images,
+                            instrument=vesk.SIMULATOR) as scope:
+                scope.high_voltage_on()
+                scope.set_scan_speed(2)
+                scope.move_stage(x=1.25)
+                saved = scope.save_image(r"C:\images\meta.tif", format="tiff", data_bar=True)
+                # From the file and its sidecar alone, as another program would.
+                image = vesk.read_image(saved.local_path, crop_data_bar=True)
+                self.assertEqual(image.pixels.shape, (480, 640))
+                self.assertEqual(image.metadata["data_bar_rows"], 32)
+                self.assertEqual(image.metadata["scan_speed"], 2)
+                self.assertAlmostEqual(image.metadata["stage"]["x"], 1.25, places=3)
+                self.assertRegex(image.metadata["time"], r"^\d{4}-\d\d-\d\dT.*\+00:00$")
+                self.assertEqual(saved.read().pixels.shape, (512, 640))
 
 
 class Saves(unittest.TestCase):

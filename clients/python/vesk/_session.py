@@ -74,8 +74,9 @@ class Watch:
     def broke(self, failure: BaseException) -> None:
         self.cause = "%s: %s" % (type(failure).__name__, failure)
 
-    def compare(self, snapshot: List[Reply]) -> Reconnect:
-        before = dict(self.known)
+    def compare(self, before: Dict[str, Any], snapshot: List[Reply]) -> Reconnect:
+        """The Reconnect for the readings known `before` against those of the
+        new connection's `snapshot`."""
         for reply in snapshot:
             self.note(reply)
         changed = {name: (value, self.known[name]) for name, value in before.items()

@@ -81,13 +81,14 @@ class Scope(AsyncCalls):
         raise closed_at_once_error(said, self.host, self.port)
 
     async def _reconnected(self) -> None:
+        before = dict(self._watch.known)
         snapshot: List[Reply] = []
         for code in SNAPSHOT:
             try:
                 snapshot.append(await self._exchange_once(Call(code), self.timeout, code, b""))
             except VeskError:
                 return  # the next request will tell what is wrong
-        found = self._watch.compare(snapshot)
+        found = self._watch.compare(before, snapshot)
         if self.on_reconnect is not None:
             outcome = self.on_reconnect(found)
             if inspect.isawaitable(outcome):

@@ -111,13 +111,14 @@ class Scope(Calls):
             self._reconnected()
 
     def _reconnected(self) -> None:
+        before = dict(self._watch.known)
         snapshot: List[Reply] = []
         for code in SNAPSHOT:
             try:
                 snapshot.append(self._exchange_once(Call(code), self.timeout, code, b""))
             except VeskError:
                 return  # the next request will tell what is wrong
-        found = self._watch.compare(snapshot)
+        found = self._watch.compare(before, snapshot)
         if self.on_reconnect is not None:
             self.on_reconnect(found)
 
