@@ -109,7 +109,8 @@ class Calls:
         These commands always save BMP without a data bar: for TIFF, JPEG or a
         data bar use save_image(), which holds the service while it saves.
         Returns a Capture (path, local_path, saved, metadata: time, optics,
-        stage position, scan speed; read() for the pixels); `saved` is True
+        focus_um where Scope(instrument=...) knows the relation, stage
+        position, scan speed; read() for the pixels); `saved` is True
         only once the end was seen. With sidecar and a local file, the
         metadata is also written beside it as <file>.json, which read_image()
         reads. Raises BadPath for a path that cannot name a file there
@@ -1002,7 +1003,8 @@ class AsyncCalls:
         These commands always save BMP without a data bar: for TIFF, JPEG or a
         data bar use save_image(), which holds the service while it saves.
         Returns a Capture (path, local_path, saved, metadata: time, optics,
-        stage position, scan speed; read() for the pixels); `saved` is True
+        focus_um where Scope(instrument=...) knows the relation, stage
+        position, scan speed; read() for the pixels); `saved` is True
         only once the end was seen. With sidecar and a local file, the
         metadata is also written beside it as <file>.json, which read_image()
         reads. Raises BadPath for a path that cannot name a file there

@@ -373,11 +373,16 @@ def _conditions(self: Settings) -> Steps[Dict[str, Any]]:
     optics = yield Call("EXSR")
     stage = yield from stage_position(self)
     speed = yield from _scan_speed(self)
+    instrument = self.instrument
+    focus = None
+    if instrument is not None and instrument.focus_mm_at_zero is not None and instrument.focus_mm_per_unit is not None:
+        focus = (instrument.focus_mm_at_zero + instrument.focus_mm_per_unit * optics.objective_combined) * 1000.0
     return {
         "time": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="milliseconds"),
         "magnification": optics.magnification,
         "accelerating_voltage_kv": optics.accelerating_voltage_kv,
         "working_distance_mm": optics.working_distance_mm,
+        "focus_um": focus,
         "stage": {axis: getattr(stage, axis) for axis in STAGE_AXES},
         "scan_speed": speed,
     }
@@ -394,7 +399,8 @@ def capture(self: Settings, path: Text, format: str = "bmp", data_bar: bool = Fa
     These commands always save BMP without a data bar: for TIFF, JPEG or a
     data bar use save_image(), which holds the service while it saves.
     Returns a Capture (path, local_path, saved, metadata: time, optics,
-    stage position, scan speed; read() for the pixels); `saved` is True
+    focus_um where Scope(instrument=...) knows the relation, stage
+    position, scan speed; read() for the pixels); `saved` is True
     only once the end was seen. With sidecar and a local file, the
     metadata is also written beside it as <file>.json, which read_image()
     reads. Raises BadPath for a path that cannot name a file there
