@@ -93,6 +93,8 @@ class Images(unittest.TestCase):
                 self.assertEqual(jpeg.metadata["format"], "JPEG")
                 with self.assertRaisesRegex(ValueError, "save_image"):
                     scope.capture(r"C:\images\x.tif", format="tiff")
+                with self.assertRaisesRegex(ValueError, "bmp, tiff or jpeg, not 'png'"):
+                    scope.capture(r"C:\images\x.png", format="png")
 
     def test_metadata_travels_with_the_image(self):
         with Service("--time-scale", "0") as service:
@@ -191,6 +193,37 @@ class Asyncio(unittest.TestCase):
 
         with Service("--time-scale", "0", registry="vesk-only.reg") as service:
             asyncio.run(session(service.port))
+
+    def test_tasks_share_one_scope_and_a_reconnect_is_told(self):
+        found = []
+
+        async def told(reconnect):
+            found.append(reconnect)
+
+        async def work(scope, magnification):
+            for _ in range(20):
+                self.assertEqual((await scope.set_magnification(magnification)).magnification, magnification)
+
+        async def before(scope):
+            await scope.high_voltage_on()
+            await asyncio.gather(*(work(scope, m) for m in (1000, 2000, 5000, 10000)))
+
+        async def after(scope):
+            self.assertEqual((await scope.read_optics()).magnification, 1000)  # a read, sent again
+            await scope.close()
+            self.assertFalse(scope.connected)
+
+        async def session():
+            # The service restarts under one event loop's connection.
+            with Service("--time-scale", "0") as first:
+                scope = vesk.aio.Scope("127.0.0.1", first.port, on_reconnect=told)
+                await before(scope)
+            with Service("--time-scale", "0", port=first.port), self.assertLogs("vesk", "WARNING"):
+                await after(scope)
+
+        asyncio.run(session())
+        self.assertEqual(len(found), 1)
+        self.assertEqual(found[0].changed["ht_state"], (vesk.HtState.ON, vesk.HtState.OFF_VACUUM_READY))
 
 
 if __name__ == "__main__":

@@ -407,9 +407,12 @@ def capture(self: Settings, path: Text, format: str = "bmp", data_bar: bool = Fa
     (nothing sent), Refused while another capture is pending, WaitTimeout
     after `timeout` s, NotSaved when the capture ended but left no file in
     image_folder."""
+    if str(format).lower() not in IMAGE_FORMATS:
+        raise ValueError("the instrument saves bmp, tiff or jpeg, not %r: capture() saves BMP; save_image(format=...) "
+                         "saves any of the three" % (format,))
     if str(format).lower() != "bmp" or data_bar:
         raise ValueError("capture() saves BMP without a data bar, which is all that IFSS and IFFS write; for %s%s use "
-                         "save_image(format=...), which saves bmp, tiff or jpeg, with or without the data bar, but "
+                         "save_image(format=...), which also saves tiff and jpeg, with or without the data bar, but "
                          "holds the service until the image is saved"
                          % ("format %r" % (format,), " with a data bar" if data_bar else ""))
     if variant not in (1, 2):
