@@ -116,8 +116,10 @@ class Scope(Calls):
         for code in SNAPSHOT:
             try:
                 snapshot.append(self._exchange_once(Call(code), self.timeout, code, b""))
-            except VeskError:
-                return  # the next request will tell what is wrong
+            except VeskError as failure:
+                raise ConnectionFailed("reconnected to %s:%d, but reading the instrument's state on the new "
+                                       "connection failed (%s); the request was not sent"
+                                       % (self.host, self.port, failure)) from failure
         found = self._watch.compare(before, snapshot)
         if self.on_reconnect is not None:
             self.on_reconnect(found)
