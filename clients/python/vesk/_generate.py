@@ -75,9 +75,10 @@ def enums() -> Dict[str, List[Tuple[int, str, str]]]:
     return found
 
 
-def _field_doc(field: Field) -> str:
+def _field_doc(field: Field, coded: bool) -> str:
     text = field.python_name + (" [%s]" % field.unit if field.unit else "")
-    return text + (": " + field.meaning if field.meaning else "")
+    text += (": " + field.meaning if field.meaning else "")
+    return text + (" (%s)" % class_name(field.name) if coded else "")
 
 
 def replies_source() -> str:
@@ -101,7 +102,7 @@ def replies_source() -> str:
         out.append("\n\n@dataclasses.dataclass(init=False, repr=False, eq=False)\nclass %s(Reply):\n" % name)
         lines = ["The %s reply: %s." % (command.code, command.summary)]
         if command.reply:
-            lines += ["", "Fields:"] + ["    " + _field_doc(f) for f in command.reply]
+            lines += ["", "Fields:"] + ["    " + _field_doc(f, f.name in coded) for f in command.reply]
         else:
             lines += ["", "No fields."]
         if command.failure_body != "cannot fail":

@@ -59,7 +59,7 @@ class FVASReply(Reply):
     """The FVAS reply: set the accelerating voltage.
 
     Fields:
-        ht_state: 2 on; 1 off, vacuum ready; 0 off, no vacuum; other library states pass through
+        ht_state: 2 on; 1 off, vacuum ready; 0 off, no vacuum; other library states pass through (HtState)
         accelerating_voltage_kv [kV]
         load_current: in the library's own unit
         working_distance_mm [mm]
@@ -79,7 +79,7 @@ class FEBSReply(Reply):
     """The FEBS reply: switch the high voltage.
 
     Fields:
-        ht_state: 2 on; 1 off, vacuum ready; 0 off, no vacuum; other library states pass through
+        ht_state: 2 on; 1 off, vacuum ready; 0 off, no vacuum; other library states pass through (HtState)
         accelerating_voltage_kv [kV]
         load_current: in the library's own unit
         working_distance_mm [mm]
@@ -99,7 +99,7 @@ class FXSRReply(Reply):
     """The FXSR reply: read the high-voltage status.
 
     Fields:
-        ht_state: 2 on; 1 off, vacuum ready; 0 off, no vacuum; other library states pass through
+        ht_state: 2 on; 1 off, vacuum ready; 0 off, no vacuum; other library states pass through (HtState)
         accelerating_voltage_kv [kV]
         load_current: in the library's own unit
         working_distance_mm [mm]
@@ -287,7 +287,7 @@ class EXSRReply(Reply):
     Fields:
         accelerating_voltage_kv [kV]
         working_distance_mm [mm]
-        beam_blanked: -1 blanked, 0 not
+        beam_blanked: -1 blanked, 0 not (BeamBlanked)
         gun_tilt_x: raw - 128
         gun_tilt_y: raw - 128
         gun_shift_x: raw - 128
@@ -435,7 +435,7 @@ class WSTRReply(Reply):
     """The WSTR reply: read the stage move status and positions.
 
     Fields:
-        move_status: 2 moving, 0 not
+        move_status: 2 moving, 0 not (MoveStatus)
         position1: in the library's own unit
         position2
         position3
@@ -827,7 +827,7 @@ class IFSRReply(Reply):
     """The IFSR reply: read the image-data flag.
 
     Fields:
-        image_data_flag: 1 while a capture is pending, 0 when none is
+        image_data_flag: 1 while a capture is pending, 0 when none is (ImageDataFlag)
     """
 
     image_data_flag: Union[ImageDataFlag, int]
@@ -947,7 +947,7 @@ class EGASReply(Reply):
     """The EGAS reply: start the automatic gun alignment.
 
     Fields:
-        alignment_state: 2 running, 0 idle (EGAS always 0)
+        alignment_state: 2 running, 0 idle (EGAS always 0) (AlignmentState)
         gun_tilt_x: raw - 128
         gun_tilt_y: raw - 128
         gun_shift_x: raw - 128
@@ -969,7 +969,7 @@ class EGARReply(Reply):
     """The EGAR reply: read the automatic gun alignment state.
 
     Fields:
-        alignment_state: 2 running, 0 idle (EGAS always 0)
+        alignment_state: 2 running, 0 idle (EGAS always 0) (AlignmentState)
         gun_tilt_x: raw - 128
         gun_tilt_y: raw - 128
         gun_shift_x: raw - 128
@@ -991,7 +991,7 @@ class EXASReply(Reply):
     Fields:
         accelerating_voltage_kv [kV]
         working_distance_mm [mm]
-        beam_blanked: -1 blanked, 0 not
+        beam_blanked: -1 blanked, 0 not (BeamBlanked)
         gun_tilt_x: raw - 128
         gun_tilt_y: raw - 128
         gun_shift_x: raw - 128
@@ -1250,7 +1250,7 @@ class FVMSReply(Reply):
         vacuum_mode
         manual_pressure
         orifice_diameter
-        pressure_adjust_mode: 0 manual, 1 automatic
+        pressure_adjust_mode: 0 manual, 1 automatic (PressureAdjustMode)
         arrival_pressure
 
     On failure: status -1 when the library refuses; the body is not written and carries no readings.
@@ -1272,7 +1272,7 @@ class FPMSReply(Reply):
         vacuum_mode
         manual_pressure
         orifice_diameter
-        pressure_adjust_mode: 0 manual, 1 automatic
+        pressure_adjust_mode: 0 manual, 1 automatic (PressureAdjustMode)
         arrival_pressure
 
     On failure: status -1 when the value is out of range or the library refuses; the body is not written and carries no readings.
@@ -1294,7 +1294,7 @@ class FPASReply(Reply):
         vacuum_mode
         manual_pressure
         orifice_diameter
-        pressure_adjust_mode: 0 manual, 1 automatic
+        pressure_adjust_mode: 0 manual, 1 automatic (PressureAdjustMode)
         arrival_pressure
 
     On failure: status -1 when the target is out of range or the library refuses the target or the search; the body is not written and carries no readings.
@@ -1316,7 +1316,7 @@ class FLVRReply(Reply):
         vacuum_mode
         manual_pressure
         orifice_diameter
-        pressure_adjust_mode: 0 manual, 1 automatic
+        pressure_adjust_mode: 0 manual, 1 automatic (PressureAdjustMode)
         arrival_pressure
     """
 
