@@ -290,6 +290,7 @@ class Package(unittest.TestCase):
             printed = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True,
                                      cwd=target, env=dict(os.environ, PYTHONPATH=target)).stdout
             self.assertIn("python3-numpy", printed)
+            self.assertTrue(os.path.isfile(os.path.join(target, "vesk", "py.typed")))  # type checkers see the hints
 
 
 if __name__ == "__main__":
