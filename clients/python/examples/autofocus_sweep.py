@@ -10,6 +10,7 @@ where this computer reaches the instrument's captures (--image-folder)."""
 import argparse
 import os
 import sys
+from typing import Any, Callable, List, Sequence, Tuple
 
 import numpy
 
@@ -20,7 +21,7 @@ except ImportError:  # run from a checkout: the package is the folder above
     import vesk
 
 
-def sharpness(pixels, bin=4):
+def sharpness(pixels: "numpy.ndarray[Any, Any]", bin: int = 4) -> float:
     """Mean squared gradient of the image binned bin x bin, which averages
     the scan noise away but keeps edges that are in focus."""
     rows, columns = (n // bin * bin for n in pixels.shape)
@@ -28,7 +29,8 @@ def sharpness(pixels, bin=4):
     return float((numpy.diff(p, axis=0) ** 2).mean() + (numpy.diff(p, axis=1) ** 2).mean())
 
 
-def sweep(scope, name, values, apply):
+def sweep(scope: vesk.Scope, name: str, values: Sequence[int],
+          apply: Callable[[int], object]) -> Tuple[int, List[float]]:
     """Capture at each value, set the sharpest; returns it and the scores."""
     scores = []
     for index, value in enumerate(values):
@@ -40,7 +42,7 @@ def sweep(scope, name, values, apply):
     return best, scores
 
 
-def focus(scope, millimetres=3):
+def focus(scope: vesk.Scope, millimetres: int = 3) -> vesk.replies.EXSRReply:
     """Three sweeps, each finer around the best of the one before; returns
     the optics in force at the end."""
     start = round(scope.read_optics().working_distance_mm)
@@ -53,7 +55,7 @@ def focus(scope, millimetres=3):
     return scope.read_optics()
 
 
-def main():
+def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=22300)

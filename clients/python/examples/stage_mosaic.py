@@ -10,6 +10,7 @@ tiles, and the folder where this computer reaches the captures."""
 import argparse
 import os
 import sys
+from typing import Any, List
 
 import numpy
 from PIL import Image
@@ -21,7 +22,8 @@ except ImportError:  # run from a checkout: the package is the folder above
     import vesk
 
 
-def mosaic(scope, rows=3, columns=3, magnification=500):
+def mosaic(scope: vesk.Scope, rows: int = 3, columns: int = 3,
+           magnification: int = 500) -> "numpy.ndarray[Any, Any]":
     """Captures rows x columns tiles around the current stage position and
     returns them joined, top row first, as one array."""
     scope.set_magnification(magnification)
@@ -43,7 +45,7 @@ def mosaic(scope, rows=3, columns=3, magnification=500):
     return numpy.vstack(tiles)
 
 
-def main():
+def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=22300)

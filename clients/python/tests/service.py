@@ -31,14 +31,15 @@ def free_port():
 class Service:
     """with Service("--time-scale", "0") as service: service.port, service.images"""
 
-    def __init__(self, *options, registry="vesk-both.reg"):
+    def __init__(self, *options, registry="vesk-both.reg", port=None):
         self.options = list(options)
         self.registry = registry
+        self.port = port
 
     def __enter__(self):
         self.folder = tempfile.mkdtemp(prefix="vesk-python-")
         self.images = os.path.join(self.folder, "images")
-        self.port = free_port()
+        self.port = self.port or free_port()
         environment = dict(os.environ, VESK_RUNTIME_DIR=os.path.join(self.folder, "runtime"))
         os.makedirs(environment["VESK_RUNTIME_DIR"])
         self.process = subprocess.Popen(

@@ -1,5 +1,6 @@
 """The typed calls and the errors, against the vesk program on the simulator."""
 
+import asyncio
 import importlib.metadata
 import json
 import os
@@ -9,10 +10,13 @@ import sys
 import tempfile
 import threading
 import unittest
+import warnings
 
-from service import PACKAGE, SOURCE, Service
+from service import PACKAGE, SOURCE, Service, free_port
 
 import vesk
+import vesk._reply
+import vesk.aio
 from vesk._names import METHODS
 
 
@@ -21,7 +25,7 @@ def client_executable():
 
 
 # Low vacuum, so that the automatic pressure adjustment (FPAS, after it) may start.
-SAMPLES = {"FVMS": [1]}
+SAMPLES = {"FVMS": [1], "EMGS": [1000], "FVAS": [15.0]}
 
 
 def sample(field):
@@ -29,8 +33,8 @@ def sample(field):
     if field.type == "text":
         return r"C:\round\trip.bmp" if field.name == "path" else "recipe1"
     if field.range:
-        middle = (field.range[0] + field.range[1]) / 2
-        return middle if field.type == "f32" else int(middle)
+        middle = int((field.range[0] + field.range[1]) / 2)  # whole: EOWS sets whole millimetres
+        return float(middle) if field.type == "f32" else middle
     return 1.0 if field.type == "f32" else 0
 
 
@@ -59,6 +63,21 @@ class TypedCalls(unittest.TestCase):
                     theirs = json.loads(printed)["fields"]
                     self.assertEqual(ours, {name: theirs[name] for name in ours})
 
+    def test_replies_are_typed_and_say_what_they_mean(self):
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            off = scope.read_high_voltage()
+            self.assertIsInstance(off, vesk.replies.FXSRReply)
+            self.assertIs(off.ht_state, vesk.HtState.OFF_VACUUM_READY)
+            self.assertIs(scope.high_voltage_on().ht_state, vesk.HtState.ON)
+            self.assertIs(scope.read_stage_status().move_status, vesk.MoveStatus.NOT_MOVING)
+            shown = repr(scope.set_magnification(2000))
+            self.assertEqual(shown, "EMGSReply(magnification=2000)")
+            self.assertIn("ht_state=HtState.ON", repr(scope.read_high_voltage()))
+        self.assertIn("1 off, vacuum ready", vesk.replies.FXSRReply.__doc__)
+        self.assertIs(vesk.replies.FXSRReply.__annotations__["accelerating_voltage_kv"], float)
+        # A code the catalogue names no meaning for stays a number.
+        self.assertEqual(vesk._reply.coded(vesk.HtState, 7), 7)
+
     def test_values_are_checked_before_sending(self):
         with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
             with self.assertRaisesRegex(vesk.OutOfRange, r"stigmator_x=3000 is outside -2048 \.\. 2047"):
@@ -69,6 +88,116 @@ class TypedCalls(unittest.TestCase):
                 scope.set_magnification(2 ** 31)
             with self.assertRaisesRegex(vesk.OutOfRange, "at most 264 fit"):
                 scope.capture_and_save(include=1, format=2, path="x" * 264)
+
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+
+class Numbers(unittest.TestCase):
+    def test_numpy_numbers_are_taken_and_non_finite_ones_refused(self):
+        if numpy is None:
+            self.skipTest("python3-numpy is not installed")
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            for value in (numpy.int64(2000), numpy.int32(3000), numpy.float64(5000.0)):
+                self.assertEqual(scope.set_magnification(value).magnification, int(value))
+            self.assertEqual(scope.set_accelerating_voltage(numpy.float32(15)).accelerating_voltage_kv, 15.0)
+            self.assertEqual(scope.set_stigmators(x=numpy.int16(-7), y=numpy.uint8(9)).stigmator_y, 9)
+            for bad in (float("nan"), float("inf"), numpy.float32("-inf")):
+                with self.assertRaisesRegex(vesk.OutOfRange, "not a finite number"):
+                    scope.set_accelerating_voltage(bad)
+            with self.assertRaisesRegex(TypeError, "bool_"):
+                scope.set_magnification(numpy.bool_(True))
+
+    def test_clamps_and_snaps_are_told_as_the_service_does_them(self):
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            for call, value, field in ((scope.set_magnification, 0, "magnification"),
+                                       (scope.set_magnification, 21, "magnification"),
+                                       (scope.set_magnification, 210, "magnification"),
+                                       (scope.set_magnification, 10 ** 6, "magnification"),
+                                       (scope.set_accelerating_voltage, 3.4, "accelerating_voltage_kv"),
+                                       (scope.set_accelerating_voltage, 3.5, "accelerating_voltage_kv"),
+                                       (scope.set_accelerating_voltage, 0.25, "accelerating_voltage_kv"),
+                                       (scope.set_accelerating_voltage, 50, "accelerating_voltage_kv")):
+                with self.subTest(value=value), warnings.catch_warnings(record=True) as told:
+                    warnings.simplefilter("always")
+                    reply = call(value)
+                    self.assertEqual(len(told), 1)
+                    self.assertIs(told[0].category, vesk.AdjustmentWarning)
+                    predicted = float(str(told[0].message).split(" would set ")[1].split()[0])
+                    self.assertEqual(getattr(reply, field), predicted)
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                scope.set_magnification(2700)
+                scope.set_accelerating_voltage(15.0)
+            strict = vesk.Scope("127.0.0.1", service.port, strict=True)
+            with self.assertRaises(vesk.NotExact) as snapped:
+                strict.set_magnification(21)
+            self.assertEqual(snapped.exception.value, 22)
+            self.assertEqual(strict.read_optics().magnification, 2700)  # nothing was sent
+            with self.assertRaisesRegex(vesk.OutOfRange, "whole millimetres and would set 47 mm"):
+                strict.set_working_distance(47.9)
+            strict.close()
+
+
+class Connections(unittest.TestCase):
+    def test_threads_share_one_scope_and_each_gets_its_own_reply(self):
+        steps = [1000, 2000, 3000, 5000, 10000, 20000, 30000, 50000]
+        wrong = []
+
+        def work(scope, magnification):
+            for _ in range(40):
+                reply = scope.set_magnification(magnification)
+                if reply.magnification != magnification:
+                    wrong.append((magnification, reply.magnification))
+                if scope.read_stage_status().code != "WSTR":
+                    wrong.append("WSTR")
+
+        with Service("--time-scale", "0") as service, vesk.Scope("127.0.0.1", service.port) as scope:
+            threads = [threading.Thread(target=work, args=(scope, m)) for m in steps]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            self.assertEqual(wrong, [])
+            self.assertTrue(scope.connected)
+
+    def test_a_reconnect_tells_of_an_instrument_that_restarted(self):
+        found = []
+        with Service("--time-scale", "0") as first:
+            scope = vesk.Scope("127.0.0.1", first.port, on_reconnect=found.append)
+            scope.high_voltage_on()
+            scope.move_stage(x=2.0)
+            port = first.port
+        with Service("--time-scale", "0", port=port), self.assertLogs("vesk", "INFO") as logged:
+            # A read is sent again on a new connection; that connection's
+            # first readings are compared with the last ones seen.
+            self.assertIs(scope.read_high_voltage().ht_state, vesk.HtState.OFF_VACUUM_READY)
+            self.assertEqual(len(found), 1)
+            self.assertEqual(found[0].changed["ht_state"], (vesk.HtState.ON, vesk.HtState.OFF_VACUUM_READY))
+            self.assertEqual(found[0].changed["stage x"], (2.0, 0.0))
+            self.assertIs(scope.last_reconnect, found[0])
+            scope.close()
+        messages = "\n".join(logged.output)
+        self.assertIn("retrying FXSR", messages)
+        self.assertIn("WARNING:vesk:reconnected (1); the instrument changed", messages)
+
+    def test_both_clients_connect_on_open_or_first_call(self):
+        port = free_port()  # nobody listens there
+        idle = vesk.Scope("127.0.0.1", port)
+        self.assertFalse(idle.connected)
+        with self.assertRaises(vesk.ConnectionFailed):
+            idle.open()
+
+        async def session():
+            scope = vesk.aio.Scope("127.0.0.1", port)
+            with self.assertRaises(vesk.ConnectionFailed):
+                await scope.open()
+            await scope.close()
+
+        asyncio.run(session())
 
 
 class Errors(unittest.TestCase):
@@ -137,6 +266,13 @@ def can_build_offline():
 
 
 class Package(unittest.TestCase):
+    def test_generated_files_are_current(self):
+        from vesk import _generate
+
+        for name, source in _generate.GENERATED.items():
+            with self.subTest(name=name), open(os.path.join(PACKAGE, "vesk", name), encoding="utf-8") as stream:
+                self.assertEqual(stream.read(), source(), "regenerate with: python3 vesk/_generate.py")
+
     @unittest.skipUnless(can_build_offline(), "pip, setuptools 61+ or wheel missing for this Python")
     def test_installs_offline_and_works_without_numpy(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -154,6 +290,7 @@ class Package(unittest.TestCase):
             printed = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True,
                                      cwd=target, env=dict(os.environ, PYTHONPATH=target)).stdout
             self.assertIn("python3-numpy", printed)
+            self.assertTrue(os.path.isfile(os.path.join(target, "vesk", "py.typed")))  # type checkers see the hints
 
 
 if __name__ == "__main__":

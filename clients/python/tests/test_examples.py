@@ -41,6 +41,16 @@ class Examples(unittest.TestCase):
             self.assertEqual(joined.pixels.shape, (3 * 480, 3 * 640))
 
     @unittest.skipUnless(HAVE_IMAGES, "python3-numpy and python3-pil are not installed")
+    def test_through_focus(self):
+        with Service("--time-scale", "0") as service:
+            done = run_example("through_focus.py", service, "--image-folder", service.images)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            lines = done.stdout.splitlines()
+            self.assertEqual(len([line for line in lines if " um/pixel" in line]), 5)
+            self.assertNotIn("watcher readings: 0", done.stdout)
+            self.assertTrue(os.path.isfile(os.path.join(service.images, "through_focus", "04.bmp.json")))
+
+    @unittest.skipUnless(HAVE_IMAGES, "python3-numpy and python3-pil are not installed")
     def test_autofocus_sweep_finds_the_focus_that_the_instrument_finds(self):
         sys.path.insert(0, EXAMPLES)
         import autofocus_sweep

@@ -12,18 +12,24 @@ layouts come from catalogue.json, exported from the service's own command
 catalogue; vesk.CATALOGUE holds them.
 """
 
+from . import replies
 from ._catalogue import CATALOGUE
 from ._operations import AutoRun, Progress, StagePosition
-from ._protocol import Reply
-from .errors import (ConnectionFailed, NotReady, NotServed, OutOfRange, ProtocolError, Refused, ServiceFull,
-                     Timeout, VeskError, WaitTimeout)
+from ._reply import Reply
+from ._session import Reconnect
+from .errors import (AdjustmentWarning, BadPath, ConnectionFailed, NotExact, NotReady, NotSaved, NotServed, OutOfRange,
+                     OutsideStageLimits, ProtocolError, Refused, ServiceFull, Timeout, VeskError, WaitTimeout)
 from .images import Capture, Image, MissingExtra, local_image_path, read_image
+from .instrument import SIMULATOR, Instrument
+from .replies import AlignmentState, BeamBlanked, HtState, ImageDataFlag, MoveStatus, PressureAdjustMode
 from .scope import Scope
 
 __version__ = "1.1.6"
 
 __all__ = [
-    "CATALOGUE", "AutoRun", "Capture", "ConnectionFailed", "Image", "MissingExtra", "NotReady", "NotServed",
-    "OutOfRange", "Progress", "ProtocolError", "Refused", "Reply", "Scope", "ServiceFull", "StagePosition",
-    "Timeout", "VeskError", "WaitTimeout", "local_image_path", "read_image",
+    "AdjustmentWarning", "AlignmentState", "AutoRun", "BadPath", "BeamBlanked", "CATALOGUE", "Capture",
+    "ConnectionFailed", "HtState", "Image", "ImageDataFlag", "Instrument", "MissingExtra", "MoveStatus", "NotExact",
+    "NotReady", "NotSaved", "NotServed", "OutOfRange", "OutsideStageLimits", "PressureAdjustMode", "Progress",
+    "ProtocolError", "Reconnect", "Refused", "Reply", "SIMULATOR", "Scope", "ServiceFull", "StagePosition", "Timeout",
+    "VeskError", "WaitTimeout", "local_image_path", "read_image", "replies",
 ]

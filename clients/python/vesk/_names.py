@@ -2,8 +2,10 @@
 catalogue's would only repeat the method's (set_stigmators(x=..., y=...)).
 Layouts, types and ranges come from the catalogue; this is naming only."""
 
+from typing import Dict, Tuple
+
 # code: (method name, {short argument name: wire field name})
-METHODS = {
+METHODS: Dict[str, Tuple[str, Dict[str, str]]] = {
     "FVAS": ("set_accelerating_voltage", {}),
     "FEBS": ("switch_high_voltage", {}),
     "FXSR": ("read_high_voltage", {}),
@@ -78,4 +80,8 @@ METHODS = {
 }
 
 # ISAV's format field; any other value keeps the format last written.
-IMAGE_FORMATS = {"bmp": 2, "tiff": 3, "jpeg": 4}
+IMAGE_FORMATS: Dict[str, int] = {"bmp": 2, "tiff": 3, "jpeg": 4}
+
+# Member names of the coded reply fields' enums where the catalogue's own
+# words would make poor ones ("1 while a capture is pending, 0 when none is").
+ENUM_NAMES: Dict[str, Dict[int, str]] = {"imageDataFlag": {1: "PENDING", 0: "IDLE"}}

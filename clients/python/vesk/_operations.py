@@ -1,15 +1,24 @@
-"""Every call of vesk.Scope and vesk.aio.Scope, written once as a generator
+"""Every wait of vesk.Scope and vesk.aio.Scope, written once as a generator
 of steps (a request, a pause, a progress report) that the blocking and the
 asyncio client each carry out in their own way."""
 
-import collections
-import inspect
-import time
+from __future__ import annotations
 
-from ._catalogue import CATALOGUE
+import datetime
+import json
+import math
+import os
+import time
+from typing import Any, Callable, Dict, Generator, NamedTuple, Optional, Protocol, Tuple, TypeVar, Union
+
+from . import replies
+from ._catalogue import CATALOGUE, Command
 from ._names import IMAGE_FORMATS, METHODS
-from .errors import NotReady, VeskError, WaitTimeout
+from ._types import Real, Text
+from .errors import NotReady, NotSaved, NotServed, OutOfRange, OutsideStageLimits, Refused, VeskError, WaitTimeout
 from .images import Capture, local_image_path
+from .instrument import STAGE_AXES, STAGE_UNITS, Instrument
+from .replies import AlignmentState, HtState, ImageDataFlag, MoveStatus
 
 
 class Call:
@@ -17,7 +26,8 @@ class Call:
 
     __slots__ = ("code", "fields", "body", "progress", "timeout")
 
-    def __init__(self, code, fields=None, body=None, progress=None, timeout=None):
+    def __init__(self, code: str, fields: Optional[Dict[str, Any]] = None, body: Optional[bytes] = None,
+                 progress: Optional[ProgressCallback] = None, timeout: Optional[float] = None) -> None:
         self.code = code
         self.fields = fields or {}
         self.body = body
@@ -28,7 +38,7 @@ class Call:
 class Sleep:
     __slots__ = ("seconds",)
 
-    def __init__(self, seconds):
+    def __init__(self, seconds: float) -> None:
         self.seconds = seconds
 
 
@@ -37,19 +47,48 @@ class Report:
 
     __slots__ = ("callback", "value")
 
-    def __init__(self, callback, value):
+    def __init__(self, callback: ProgressCallback, value: Progress) -> None:
         self.callback = callback
         self.value = value
 
 
-Progress = collections.namedtuple("Progress", "what elapsed limit reading")
-Progress.__doc__ = """What a progress callback receives: the wait's name (a command code or
-"move_stage", "capture", ...), the seconds since it began, its time-out, and
-the latest reading (a Reply, a StagePosition, or None while a command runs
-inside the service)."""
+Step = Union[Call, Sleep, Report]
+T = TypeVar("T")
+Steps = Generator[Step, Any, T]
 
-StagePosition = collections.namedtuple("StagePosition", "x y z tilt rotation moving")
-StagePosition.__doc__ = "The stage's five axes in the instrument's units (mm, degrees), from WSTR."
+
+class Progress(NamedTuple):
+    """What a progress callback receives: the wait's name (a command code or
+    "move_stage", "capture", ...), the seconds since it began, its time-out,
+    and the latest reading (a Reply, a StagePosition, or None while a
+    command runs inside the service)."""
+
+    what: str
+    elapsed: float
+    limit: float
+    reading: Any
+
+
+# A progress callback; the asyncio client also awaits what it returns.
+ProgressCallback = Callable[[Progress], Any]
+
+
+class StagePosition(NamedTuple):
+    """The stage's five axes in the instrument's units (mm, degrees), from WSTR."""
+
+    x: float
+    y: float
+    z: float
+    tilt: float
+    rotation: float
+    moving: bool
+
+
+class Settings(Protocol):
+    """What the steps read of the Scope that carries them out."""
+
+    image_folder: Optional[str]
+    instrument: Optional[Instrument]
 
 
 class AutoRun:
@@ -59,26 +98,27 @@ class AutoRun:
     read afterwards was not idle), and `auto_mode`. Reply fields read through:
     run.working_distance_mm."""
 
-    def __init__(self, reply, auto_mode):
+    def __init__(self, reply: Union[replies.EFASReply, replies.ESASReply, replies.DACSReply], auto_mode: int) -> None:
         self.reply = reply
         self.auto_mode = auto_mode
         self.still_running = auto_mode != 0
 
-    def __getattr__(self, name):
+    def __getattr__(self, name: str) -> Any:
         if name == "reply":
             raise AttributeError(name)
         return getattr(self.reply, name)
 
-    def __repr__(self):
-        return "<AutoRun %s still_running=%s %r>" % (self.reply.code, self.still_running, self.reply)
+    def __repr__(self) -> str:
+        return "AutoRun(still_running=%s, auto_mode=%d, reply=%r)" % (self.still_running, self.auto_mode, self.reply)
 
 
-def _stage_position(status):
-    values = [status.fields["position%d" % axis] for axis in range(1, 6)]
-    return StagePosition(*values, moving=status.move_status != 0)
+def _stage_position(status: replies.WSTRReply) -> StagePosition:
+    return StagePosition(status.position1, status.position2, status.position3, status.position4, status.position5,
+                         moving=status.move_status != MoveStatus.NOT_MOVING)
 
 
-def _poll(what, read, done, timeout, progress, interval):
+def _poll(what: str, read: Callable[[], Call], done: Callable[[Any], bool], timeout: float,
+          progress: Optional[ProgressCallback], interval: float) -> Steps[Any]:
     """Read until done(reading), reporting each reading; WaitTimeout after
     `timeout` seconds with the last reading."""
     start = time.monotonic()
@@ -94,35 +134,8 @@ def _poll(what, read, done, timeout, progress, interval):
         yield Sleep(interval)
 
 
-# ---- The typed calls, one per command ----
-
-def _typed_call(command, parameters):
-    def steps(self, *args, **kwargs):
-        bound = inspect.Signature(parameters).bind(*args, **kwargs)
-        bound.apply_defaults()
-        fields = {parameter_field[name]: value for name, value in bound.arguments.items()}
-        return (yield Call(command.code, fields))
-
-    parameter_field = {}
-    for field in command.request:
-        parameter_field[field.python_name] = field.name
-    for short, wire in METHODS[command.code][1].items():
-        parameter_field[short] = wire
-    return steps
-
-
-def _parameters(command):
-    aliases = {wire: short for short, wire in METHODS[command.code][1].items()}
-    parameters = [inspect.Parameter("self", inspect.Parameter.POSITIONAL_OR_KEYWORD)]
-    for field in command.request:
-        single = field.range is not None and field.range[0] == field.range[1]
-        default = int(field.range[0]) if single else inspect.Parameter.empty
-        parameters.append(inspect.Parameter(aliases.get(field.name, field.python_name),
-                                            inspect.Parameter.POSITIONAL_OR_KEYWORD, default=default))
-    return parameters
-
-
-def _typed_doc(command):
+def typed_doc(command: Command) -> str:
+    """The docstring of a command's typed call."""
     aliases = {wire: short for short, wire in METHODS[command.code][1].items()}
     lines = ["%s (%s, %s table)." % (command.summary[0].upper() + command.summary[1:], command.code, command.table)]
     if command.extended:
@@ -134,11 +147,8 @@ def _typed_doc(command):
             shown = aliases.get(field.name)
             lines.append("  " + (shown + " = " if shown else "") + field.describe())
     lines.append("")
-    if command.reply:
-        lines.append("Returns a Reply with: " + ", ".join(
-            f.python_name + (" [%s]" % f.unit if f.unit else "") for f in command.reply) + ".")
-    else:
-        lines.append("Returns a Reply without fields.")
+    lines.append("Returns a vesk.replies.%sReply%s." % (command.code, " (its fields' meanings in its docstring)"
+                                                       if command.reply else ", without fields"))
     if command.failure_body != "cannot fail":
         lines.append("Raises Refused on " + command.failure_note + ".")
     if command.note:
@@ -148,7 +158,8 @@ def _typed_doc(command):
 
 # ---- Waits ----
 
-def autofocus(self, progress=None, timeout=None):
+def autofocus(self: Settings, progress: Optional[ProgressCallback] = None,
+              timeout: Optional[float] = None) -> Steps[AutoRun]:
     """Automatic focus (EFAS): the service waits for the run, up to about 20 s.
 
     Returns an AutoRun: the readings the run left (objective, working
@@ -161,49 +172,86 @@ def autofocus(self, progress=None, timeout=None):
     return (yield from _auto_run("EFAS", progress, timeout))
 
 
-def autostigmate(self, progress=None, timeout=None):
+def autostigmate(self: Settings, progress: Optional[ProgressCallback] = None,
+                 timeout: Optional[float] = None) -> Steps[AutoRun]:
     """Automatic stigmation (ESAS); as autofocus()."""
     return (yield from _auto_run("ESAS", progress, timeout))
 
 
-def auto_contrast_brightness(self, progress=None, timeout=None):
+def auto_contrast_brightness(self: Settings, progress: Optional[ProgressCallback] = None,
+                             timeout: Optional[float] = None) -> Steps[AutoRun]:
     """Automatic contrast and brightness (DACS); as autofocus(), with the
     15 detector items as readings."""
     return (yield from _auto_run("DACS", progress, timeout))
 
 
-def _auto_run(code, progress, timeout):
+def _auto_run(code: str, progress: Optional[ProgressCallback], timeout: Optional[float]) -> Steps[AutoRun]:
     reply = yield Call(code, progress=progress, timeout=timeout)
     mode = yield Call("EAAR")
     return AutoRun(reply, mode.auto_mode)
 
 
-def move_stage(self, x=None, y=None, z=None, tilt=None, rotation=None, relative=False, wait=True,
-               progress=None, timeout=120.0, poll_interval=0.1):
+def _number(name: str, value: Real) -> float:
+    number = float(value)
+    if not math.isfinite(number):
+        raise OutOfRange("%s=%r is not a finite number" % (name, value))
+    return number
+
+
+def move_stage(self: Settings, x: Optional[Real] = None, y: Optional[Real] = None, z: Optional[Real] = None,
+               tilt: Optional[Real] = None, rotation: Optional[Real] = None, relative: bool = False,
+               wait: bool = True, progress: Optional[ProgressCallback] = None, timeout: float = 120.0,
+               poll_interval: float = 0.1) -> Steps[Optional[StagePosition]]:
     """Move the stage (WABS, or WRES with relative=True) on the axes given,
     in the instrument's units (x, y, z in mm; tilt, rotation in degrees).
+
+    Targets outside the stage limits of Scope(instrument=...) raise
+    OutsideStageLimits naming the axis and its limits, before anything is
+    sent (a relative move is checked against the position read first; a
+    relative rotation is not checked). A move the instrument refuses raises
+    Refused naming the targets, and the limits where they are known.
 
     With wait=True polls WSTR until the stage stands and returns its
     StagePosition; `progress` gets each reading. When the wait ends in any
     other way (WaitTimeout after `timeout` s, an error, Ctrl+C) the stage
     is stopped (WDSS) before the error is raised. Without wait returns None
-    as soon as the move has started. Raises Refused when the move is
-    refused (a target outside a limit refuses the whole move)."""
-    values = (x, y, z, tilt, rotation)
-    if all(value is None for value in values):
+    as soon as the move has started."""
+    given = {axis: _number(axis, value) for axis, value in zip(STAGE_AXES, (x, y, z, tilt, rotation))
+             if value is not None}
+    if not given:
         raise TypeError("move_stage needs at least one of x, y, z, tilt, rotation")
+    limits = dict(self.instrument.stage_limits) if self.instrument is not None else {}
+    targets = dict(given)
+    if relative and any(axis in limits for axis in given if axis != "rotation"):
+        here = _stage_position((yield Call("WSTR")))
+        targets = {axis: getattr(here, axis) + value for axis, value in given.items()}
+    for axis, target in targets.items():
+        if axis in limits and not (relative and axis == "rotation"):
+            low, high = limits[axis]
+            if not low <= target <= high:
+                raise OutsideStageLimits(axis, target, (low, high), relative)
+    code = "WRES" if relative else "WABS"
     word = "distance" if relative else "position"
-    fields = {}
-    for axis, value in enumerate(values, start=1):
-        fields["axisWord%d" % axis] = 0 if value is None else 1
-        fields["%s%d" % (word, axis)] = 0.0 if value is None else value
-    yield Call("WRES" if relative else "WABS", fields)
+    fields: Dict[str, Any] = {}
+    for number, axis in enumerate(STAGE_AXES, start=1):
+        fields["axisWord%d" % number] = 1 if axis in given else 0
+        fields["%s%d" % (word, number)] = given.get(axis, 0.0)
+    try:
+        yield Call(code, fields)
+    except Refused as refused:
+        asked = ", ".join("%s%s%g %s" % (axis, " by " if relative else "=", value, STAGE_UNITS[axis])
+                          for axis, value in given.items())
+        known = ", ".join("%s %g .. %g %s" % (axis, limits[axis][0], limits[axis][1], STAGE_UNITS[axis])
+                          for axis in given if axis in limits)
+        raise Refused("%s refused the move (%s): the instrument refuses a whole move when a target lies outside "
+                      "an axis's limit or the stage cannot move; %s" % (
+                          code, asked, "the limits: " + known if known else
+                          "Scope(instrument=...) gives no stage limits to check against"), refused.reply) from None
     if not wait:
         return None
     try:
-        status = yield from _poll("move_stage", lambda: Call("WSTR"), lambda s: s.move_status == 0, timeout,
-                                  progress and (lambda p: progress(p._replace(reading=_stage_position(p.reading)))),
-                                  poll_interval)
+        status = yield from _poll("move_stage", lambda: Call("WSTR"), lambda s: bool(s.move_status == 0), timeout,
+                                  _as_positions(progress), poll_interval)
     except BaseException:
         try:
             yield Call("WDSS")
@@ -213,123 +261,257 @@ def move_stage(self, x=None, y=None, z=None, tilt=None, rotation=None, relative=
     return _stage_position(status)
 
 
-def stage_position(self):
+def _as_positions(progress: Optional[ProgressCallback]) -> Optional[ProgressCallback]:
+    """The callback, handed StagePositions rather than WSTR replies."""
+    if progress is None:
+        return None
+    report = progress
+    return lambda p: report(p._replace(reading=_stage_position(p.reading)))
+
+
+def stage_position(self: Settings) -> Steps[StagePosition]:
     """The stage's position (WSTR) as a StagePosition."""
     return _stage_position((yield Call("WSTR")))
 
 
-def high_voltage_on(self, wait=True, timeout=120.0, progress=None, poll_interval=0.5):
+def high_voltage_on(self: Settings, wait: bool = True, timeout: float = 120.0,
+                    progress: Optional[ProgressCallback] = None,
+                    poll_interval: float = 0.5) -> Steps[Union[replies.FXSRReply, replies.FEBSReply]]:
     """Switch the high voltage on after checking the vacuum (FXSR, then FEBS).
 
     Already on: returns the reading at once. Vacuum not ready: with
     wait=True polls until it is (WaitTimeout after `timeout` s), else raises
     NotReady. With wait=True also waits until the reading says on. Returns
     the last high-voltage reading; Refused when the instrument refuses."""
-    reading = yield Call("FXSR")
-    if reading.ht_state == 2:
+    reading: Union[replies.FXSRReply, replies.FEBSReply] = yield Call("FXSR")
+    if reading.ht_state == HtState.ON:
         return reading
-    if reading.ht_state != 1:
+    if reading.ht_state != HtState.OFF_VACUUM_READY:
         if not wait:
-            raise NotReady("the vacuum is not ready (high-voltage state %d): the high voltage stays off"
-                           % reading.ht_state)
-        reading = yield from _poll("vacuum", lambda: Call("FXSR"), lambda r: r.ht_state in (1, 2), timeout,
+            raise NotReady("the vacuum is not ready (high-voltage state %s): the high voltage stays off"
+                           % (reading.ht_state,))
+        reading = yield from _poll("vacuum", lambda: Call("FXSR"),
+                                   lambda r: bool(r.ht_state in (HtState.OFF_VACUUM_READY, HtState.ON)), timeout,
                                    progress, poll_interval)
-        if reading.ht_state == 2:
+        if reading.ht_state == HtState.ON:
             return reading
     reading = yield Call("FEBS", {"highVoltage": 1})
-    if wait and reading.ht_state != 2:
-        reading = yield from _poll("high_voltage_on", lambda: Call("FXSR"), lambda r: r.ht_state == 2, timeout,
-                                   progress, poll_interval)
+    if wait and reading.ht_state != HtState.ON:
+        reading = yield from _poll("high_voltage_on", lambda: Call("FXSR"), lambda r: bool(r.ht_state == HtState.ON),
+                                   timeout, progress, poll_interval)
     return reading
 
 
-def high_voltage_off(self):
+def high_voltage_off(self: Settings) -> Steps[replies.FEBSReply]:
     """Switch the high voltage off (FEBS 0); returns the reading."""
-    return (yield Call("FEBS", {"highVoltage": 0}))
+    reply: replies.FEBSReply = yield Call("FEBS", {"highVoltage": 0})
+    return reply
 
 
-def capture(self, path, format="bmp", data_bar=False, variant=1, wait=True, timeout=180.0, progress=None,
-            poll_interval=0.2):
+# ---- Focus in micrometres ----
+
+def _focus_relation(self: Settings) -> Tuple[float, float]:
+    instrument = self.instrument
+    if instrument is None or instrument.focus_mm_at_zero is None or instrument.focus_mm_per_unit is None:
+        raise ValueError("how the objective lens's value maps to a focus distance is not known for this instrument "
+                         "(the protocol carries lens values raw): give Scope(instrument=...) an Instrument with "
+                         "focus_mm_at_zero and focus_mm_per_unit, or vesk.SIMULATOR on the simulator")
+    return instrument.focus_mm_at_zero, instrument.focus_mm_per_unit
+
+
+def focus_um(self: Settings) -> Steps[float]:
+    """The focus distance below the objective lens in micrometres, from the
+    combined objective value (EXSR) and Scope(instrument=...)'s relation;
+    ValueError where that relation is not known."""
+    at_zero, per_unit = _focus_relation(self)
+    optics: replies.EXSRReply = yield Call("EXSR")
+    return (at_zero + per_unit * optics.objective_combined) * 1000.0
+
+
+def set_focus_um(self: Settings, focus_um: Real) -> Steps[replies.EOFSReply]:
+    """Focus at `focus_um` micrometres below the lens: sets the objective
+    lens (EOCS, then EOFS) to the nearest value of Scope(instrument=...)'s
+    relation; OutOfRange beyond the lens's range, ValueError where the
+    relation is not known. Returns the EOFS reply (the lens values and the
+    working distance in force)."""
+    at_zero, per_unit = _focus_relation(self)
+    wanted = _number("focus_um", focus_um)
+    combined = round((wanted / 1000.0 - at_zero) / per_unit)
+    if not 0 <= combined <= 4096 * 4096 - 1:
+        ends = sorted((at_zero * 1000.0, (at_zero + per_unit * (4096 * 4096 - 1)) * 1000.0))
+        raise OutOfRange("focus_um=%r is beyond the objective lens's range, %.1f .. %.1f um" % (wanted, *ends))
+    yield Call("EOCS", {"objectiveCoarse": combined // 4096})
+    reply: replies.EOFSReply = yield Call("EOFS", {"objectiveFine": combined % 4096})
+    return reply
+
+
+def defocus_um(self: Settings, change_um: Real) -> Steps[replies.EOFSReply]:
+    """Move the focus by `change_um` micrometres (positive: further from the
+    lens), as set_focus_um() from the focus now."""
+    now = yield from focus_um(self)
+    return (yield from set_focus_um(self, now + _number("change_um", change_um)))
+
+
+# ---- Images ----
+
+def _scan_speed(self: Settings) -> Steps[Optional[int]]:
+    """The scan speed 0 .. 3 from the panel's scan-speed keys (PNEL 100 ..
+    103 with a step other than 1 only report), or None where PNEL is not
+    served."""
+    for speed in range(4):
+        try:
+            reply = yield Call("PNEL", {"key": 100 + speed, "step": 0})
+        except (NotServed, Refused):
+            return None
+        if reply.answer == 100 + speed:
+            return speed
+    return None
+
+
+def _conditions(self: Settings) -> Steps[Dict[str, Any]]:
+    """What a capture's metadata records of the moment it was asked for."""
+    optics = yield Call("EXSR")
+    stage = yield from stage_position(self)
+    speed = yield from _scan_speed(self)
+    instrument = self.instrument
+    focus = None
+    if instrument is not None and instrument.focus_mm_at_zero is not None and instrument.focus_mm_per_unit is not None:
+        focus = (instrument.focus_mm_at_zero + instrument.focus_mm_per_unit * optics.objective_combined) * 1000.0
+    return {
+        "time": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="milliseconds"),
+        "magnification": optics.magnification,
+        "accelerating_voltage_kv": optics.accelerating_voltage_kv,
+        "working_distance_mm": optics.working_distance_mm,
+        "focus_um": focus,
+        "stage": {axis: getattr(stage, axis) for axis in STAGE_AXES},
+        "scan_speed": speed,
+    }
+
+
+def capture(self: Settings, path: Text, format: str = "bmp", data_bar: bool = False, variant: int = 1,
+            wait: bool = True, timeout: float = 180.0, progress: Optional[ProgressCallback] = None,
+            poll_interval: float = 0.2, sidecar: bool = True) -> Steps[Capture]:
     """Capture an image into `path` on the instrument's computer without
     holding the service (IFSS, or IFFS with variant=2: two frames
-    integrated), then with wait=True poll IFSR until it is saved.
+    integrated), then with wait=True poll IFSR until the capture has ended
+    and, when Scope(image_folder=...) is given, until its file is there.
 
     These commands always save BMP without a data bar: for TIFF, JPEG or a
     data bar use save_image(), which holds the service while it saves.
-    Returns a Capture (path, local_path, magnification at capture time, and
-    read() for the pixels). Raises Refused while another capture is pending,
-    WaitTimeout after `timeout` s."""
+    Returns a Capture (path, local_path, saved, metadata: time, optics,
+    focus_um where Scope(instrument=...) knows the relation, stage
+    position, scan speed; read() for the pixels); `saved` is True
+    only once the end was seen. With sidecar and a local file, the
+    metadata is also written beside it as <file>.json, which read_image()
+    reads. Raises BadPath for a path that cannot name a file there
+    (nothing sent), Refused while another capture is pending, WaitTimeout
+    after `timeout` s, NotSaved when the capture ended but left no file in
+    image_folder."""
+    if str(format).lower() not in IMAGE_FORMATS:
+        raise ValueError("the instrument saves bmp, tiff or jpeg, not %r: capture() saves BMP; save_image(format=...) "
+                         "saves any of the three" % (format,))
     if str(format).lower() != "bmp" or data_bar:
-        raise ValueError("capture() saves BMP without a data bar (what IFSS and IFFS write); "
-                         "save_image() saves %s%s but holds the service until the image is saved"
-                         % (format, " with a data bar" if data_bar else ""))
+        raise ValueError("capture() saves BMP without a data bar, which is all that IFSS and IFFS write; for %s%s use "
+                         "save_image(format=...), which also saves tiff and jpeg, with or without the data bar, but "
+                         "holds the service until the image is saved"
+                         % ("format %r" % (format,), " with a data bar" if data_bar else ""))
     if variant not in (1, 2):
         raise ValueError("variant is 1 (IFSS) or 2 (IFFS, two frames integrated)")
-    optics = yield Call("EXSR")
+    conditions = yield from _conditions(self)
     yield Call("IFSS" if variant == 1 else "IFFS", {"path": path})
+    captured = _capture(self, path, "bmp", False, conditions)
     if wait:
-        yield from _poll("capture", lambda: Call("IFSR"), lambda r: r.image_data_flag == 0, timeout, progress,
-                         poll_interval)
-    return _capture(self, path, "bmp", False, optics, saved=wait)
+        yield from _poll("capture", lambda: Call("IFSR"), lambda r: bool(r.image_data_flag == ImageDataFlag.IDLE), timeout,
+                         progress, poll_interval)
+        yield from _confirm_file(captured, sidecar)
+    return captured
 
 
-def save_image(self, path, format="bmp", data_bar=False, progress=None, timeout=None):
+def save_image(self: Settings, path: Text, format: Optional[str] = "bmp", data_bar: bool = False,
+               progress: Optional[ProgressCallback] = None, timeout: Optional[float] = None,
+               sidecar: bool = True) -> Steps[Capture]:
     """Capture and save an image with ISAV, which waits inside the service
     until the image is saved (up to about 180 s; no other client's command
     runs meanwhile). format: "bmp", "tiff", "jpeg", or None to keep the
-    format last written; data_bar adds the instrument's data bar.
-    `progress` is called about once a second while the service waits;
-    `timeout` defaults to the service's limit plus Scope.timeout.
-    Returns a Capture. ISAV is an extended command (EnableFenk)."""
+    format last written; data_bar adds the instrument's data bar below the
+    image (32 rows on the simulator: 640 x 512 in all; read(crop_data_bar=
+    True) leaves it out). `progress` is called about once a second while
+    the service waits; `timeout` defaults to the service's limit plus
+    Scope.timeout.
+
+    ISAV replies alike whether the capture ended or the service stopped
+    waiting, so IFSR is read after it: a capture still pending raises
+    WaitTimeout (`.last` the IFSR reply, `.capture` the Capture, not
+    saved). With Scope(image_folder=...) the file must be there too, else
+    NotSaved; with sidecar the metadata (as capture()'s) is written beside
+    it as <file>.json. BadPath for a path that cannot name a file (nothing
+    sent). Returns a Capture with saved=True. ISAV is an extended command
+    (EnableFenk)."""
     code = 0 if format is None else IMAGE_FORMATS.get(str(format).lower())
     if code is None:
         raise ValueError("format is one of %s, or None" % ", ".join(IMAGE_FORMATS))
-    optics = yield Call("EXSR")
+    conditions = yield from _conditions(self)
     # The wire's include field is inverted: 0 asks for the data bar.
     yield Call("ISAV", {"include": 0 if data_bar else 1, "format": code, "path": path}, progress=progress,
                timeout=timeout)
-    return _capture(self, path, format, data_bar, optics, saved=True)
+    captured = _capture(self, path, format, data_bar, conditions)
+    flag = yield Call("IFSR")
+    if flag.image_data_flag != ImageDataFlag.IDLE:
+        raise WaitTimeout("ISAV returned, but IFSR still reads a capture pending: the service stopped waiting "
+                          "(after about %d s) before the image was saved; poll read_image_data_flag() until it "
+                          "reads 0, or capture at a faster scan speed" % round(CATALOGUE.get_command("ISAV").service_wait),
+                          flag, captured)
+    yield from _confirm_file(captured, sidecar)
+    return captured
 
 
-def _capture(self, path, format, data_bar, optics, saved):
+# How long a finished capture's file may take to appear in a shared folder.
+FILE_WAIT = 5.0
+
+
+def _confirm_file(captured: Capture, sidecar: bool) -> Steps[None]:
+    """Marks the capture saved once its file is seen (when image_folder says
+    where), else NotSaved; writes the sidecar."""
+    if captured.local_path is not None:
+        start = time.monotonic()
+        while not os.path.isfile(captured.local_path):
+            if time.monotonic() - start >= FILE_WAIT:
+                raise NotSaved("the capture of %r ended, but no file came to %s within %.0f s: the instrument could "
+                               "not write that path, or image_folder does not stand for its drive"
+                               % (captured.path, captured.local_path, FILE_WAIT))
+            yield Sleep(0.1)
+    captured.saved = True
+    if sidecar and captured.local_path is not None:
+        with open(captured.local_path + ".json", "w", encoding="utf-8") as stream:
+            json.dump(captured.metadata, stream, indent=1, ensure_ascii=False)
+
+
+def _capture(self: Settings, path: Text, format: Optional[str], data_bar: bool,
+             conditions: Dict[str, Any]) -> Capture:
     folder = self.image_folder
-    return Capture(path=path, local_path=local_image_path(path, folder) if folder else None, format=format,
-                   data_bar=data_bar, magnification=optics.magnification,
-                   accelerating_voltage_kv=optics.accelerating_voltage_kv,
-                   working_distance_mm=optics.working_distance_mm, saved=saved)
+    instrument = self.instrument
+    rows = (instrument.data_bar_rows if instrument is not None else None) if data_bar else 0
+    text = path.decode("cp932", "replace") if isinstance(path, bytes) else str(path)
+    metadata = dict(conditions, path=text, format=format, data_bar=data_bar, data_bar_rows=rows,
+                    instrument=instrument.name if instrument is not None else None)
+    return Capture(path=text, local_path=local_image_path(text, folder) if folder else None, metadata=metadata,
+                   display_width_mm=instrument.display_width_mm if instrument is not None else None)
 
 
-def run_gun_alignment(self, wait=True, timeout=60.0, progress=None, poll_interval=0.5):
+def run_gun_alignment(self: Settings, wait: bool = True, timeout: float = 60.0,
+                      progress: Optional[ProgressCallback] = None,
+                      poll_interval: float = 0.5) -> Steps[Union[replies.EGASReply, replies.EGARReply]]:
     """Start the automatic gun alignment (EGAS) and with wait=True poll EGAR
     until it has ended; returns the last EGAR reply (gun tilt and shift).
     Raises Refused when it cannot start, WaitTimeout after `timeout` s."""
-    reply = yield Call("EGAS")
+    reply: replies.EGASReply = yield Call("EGAS")
     if not wait:
         return reply
-    return (yield from _poll("EGAR", lambda: Call("EGAR"), lambda r: r.alignment_state == 0, timeout, progress,
-                             poll_interval))
+    state: replies.EGARReply = yield from _poll("EGAR", lambda: Call("EGAR"),
+                                                lambda r: bool(r.alignment_state == AlignmentState.IDLE), timeout,
+                                                progress, poll_interval)
+    return state
 
 
-WAITS = (autofocus, autostigmate, auto_contrast_brightness, move_stage, stage_position, high_voltage_on,
-         high_voltage_off, capture, save_image, run_gun_alignment)
-
-
-def install(cls, wrap):
-    """Gives cls one method per command and every wait; wrap(steps) turns
-    a generator function into the blocking or the asyncio method."""
-    for function in WAITS:
-        method = wrap(function)
-        method.__name__ = method.__qualname__ = function.__name__
-        method.__doc__ = function.__doc__
-        method.__signature__ = inspect.signature(function)
-        setattr(cls, function.__name__, method)
-    for command in CATALOGUE.commands:
-        name = METHODS[command.code][0]
-        if name in cls.__dict__:
-            continue  # a wait stands for it
-        parameters = _parameters(command)
-        method = wrap(_typed_call(command, parameters[1:]))
-        method.__name__ = method.__qualname__ = name
-        method.__doc__ = _typed_doc(command)
-        method.__signature__ = inspect.Signature(parameters)
-        setattr(cls, name, method)
+WAITS: Tuple[Callable[..., Steps[Any]], ...] = (autofocus, autostigmate, auto_contrast_brightness, move_stage, stage_position, high_voltage_on,
+         high_voltage_off, focus_um, set_focus_um, defocus_um, capture, save_image, run_gun_alignment)

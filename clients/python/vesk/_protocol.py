@@ -1,8 +1,13 @@
 """Framing and reply checks, shared by the blocking and the asyncio client."""
 
-import struct
+from __future__ import annotations
 
-from ._catalogue import CATALOGUE
+import struct
+from typing import Union
+
+from ._catalogue import CATALOGUE, Command
+from ._reply import Reply
+from .replies import REPLY_TYPES
 from .errors import ConnectionFailed, NotServed, ProtocolError, Refused, ServiceFull, Timeout
 
 HEADER = struct.Struct(">H4s4sh4s")  # length, magic, code, status, reserved
@@ -12,69 +17,14 @@ REPLY_MAGIC = b"BS!a"
 REFUSED_CONNECTION = b"SRV ERR\r\n"
 
 
-class Reply:
-    """A decoded reply. Fields read as attributes by their Python names
-    (reply.magnification, reply.accelerating_voltage_kv) or by index with
-    either name (reply["acceleratingVoltage"]); `fields` holds them by wire
-    name, `units` their units, `raw` the bytes as received."""
-
-    def __init__(self, command, code, status, body, raw, fields):
-        self.command = command
-        self.code = code
-        self.status = status
-        self.body = body
-        self.raw = raw
-        self.fields = fields
-        self.units = {}
-        self._names = {}
-        if command is not None:
-            for field in command.reply:
-                self._names[field.python_name] = field.name
-                if field.unit and field.name in fields:
-                    self.units[field.name] = field.unit
-
-    @property
-    def failed(self):
-        return self.status == -1
-
-    def __getattr__(self, name):
-        names = self.__dict__.get("_names", {})
-        if name in names:
-            wire = names[name]
-            if wire in self.fields:
-                return self.fields[wire]
-            raise AttributeError("%s reply carries no %s (failed: %s)" % (self.code, name, self.command.failure_note))
-        raise AttributeError("%s reply has no field %r (its fields: %s)" % (self.code, name, ", ".join(names) or "none"))
-
-    def __getitem__(self, name):
-        return getattr(self, self._python_name(name))
-
-    def _python_name(self, name):
-        for python, wire in self._names.items():
-            if name == wire:
-                return python
-        return name
-
-    def __dir__(self):
-        return list(super().__dir__()) + list(self._names)
-
-    def as_dict(self):
-        """{python name: value} of the fields that the reply carries."""
-        return {python: self.fields[wire] for python, wire in self._names.items() if wire in self.fields}
-
-    def __repr__(self):
-        shown = ", ".join("%s=%r" % item for item in self.as_dict().items())
-        return "<%s status %d%s>" % (self.code, self.status, ": " + shown if shown else "")
-
-
-def code_bytes(code):
+def code_bytes(code: Union[str, bytes]) -> bytes:
     data = code.encode("ascii") if isinstance(code, str) else bytes(code)
     if len(data) != 4:
         raise ValueError("a command code has four characters, not %r" % (code,))
     return data
 
 
-def build_request(code, body, sequence):
+def build_request(code: Union[str, bytes], body: bytes, sequence: int) -> bytes:
     """The request; `sequence` travels in the reserved bytes, which the
     service sends back, so that every reply names the request it answers."""
     if HEADER_SIZE + len(body) > MAX_MESSAGE:
@@ -83,16 +33,16 @@ def build_request(code, body, sequence):
     return HEADER.pack(HEADER_SIZE + len(body), b"\0\0\0\0", code_bytes(code), 0, reserved) + bytes(body)
 
 
-def reply_length(head):
+def reply_length(head: bytes) -> int:
     """The whole reply's length from its header; ProtocolError when it
     cannot be one."""
-    length = struct.unpack_from(">H", head)[0]
+    length: int = struct.unpack_from(">H", head)[0]
     if not HEADER_SIZE <= length <= MAX_MESSAGE:
         raise ProtocolError("reply with an impossible length %d" % length)
     return length
 
 
-def check_reply(request, raw, text_encoding):
+def check_reply(request: bytes, raw: bytes, text_encoding: str) -> Reply:
     """The Reply for `raw`, which answers `request`, or the error it means.
     ProtocolError means that the connection must be closed."""
     _, magic, code, status, reserved = HEADER.unpack_from(raw)
@@ -117,24 +67,30 @@ def check_reply(request, raw, text_encoding):
     failed = status == -1
     readings = not (failed and command.failure_body in ("not written", "no body"))
     fields = command.decode(body, text_encoding) if readings else {}
-    reply = Reply(command, name, status, body, raw, fields)
+    reply = REPLY_TYPES.get(name, Reply)(command, name, status, body, raw, fields)
     if failed:
         raise Refused("%s refused: %s" % (name, command.failure_note), reply)
     return reply
 
 
-def timeout_message(code, seconds):
+def timeout_message(code: str, seconds: float, sent: bool = True) -> str:
     waiting = ", ".join("%s up to about %d s" % (c.code, round(c.service_wait)) for c in CATALOGUE.waiting_commands())
-    return ("no reply to %s within %.1f s; the connection has been closed. The service carries out one command "
-            "at a time for all its clients, so a command may queue behind another client's waiting command (%s); "
-            "give Scope(timeout=...) more time if that is expected." % (code, seconds, waiting))
+    if not sent:
+        return ("%s could not be sent within %.1f s; the connection has been closed. The service may have received "
+                "part of it, never all of it." % (code, seconds))
+    return ("no reply to %s within %.1f s; the connection has been closed. The command was sent and may still be "
+            "carried out: the service carries out one command at a time for all its clients, so it may queue "
+            "behind another client's waiting command (%s), and it runs when its turn comes unless the service "
+            "drops the waiting requests of closed connections (one already running completes). Read the state "
+            "back before relying on it; give Scope(timeout=...) more time if such waits are expected."
+            % (code, seconds, waiting))
 
 
-def service_full_error():
+def service_full_error() -> ServiceFull:
     return ServiceFull("the service already serves 20 clients, or as many from this computer as it allows (SRV ERR)")
 
 
-def closed_at_once_error(said, host, port):
+def closed_at_once_error(said: bytes, host: str, port: int) -> ConnectionFailed:
     """What a connection that the service ended before any request means:
     the refusal text when all its slots are taken, else most likely an
     address outside its allow-list."""
@@ -143,11 +99,11 @@ def closed_at_once_error(said, host, port):
     return ConnectionFailed("%s:%d closed the connection at once (is this computer on its allow-list?)" % (host, port))
 
 
-def timeout_error(code, seconds):
-    return Timeout(timeout_message(code, seconds))
+def timeout_error(code: str, seconds: float, sent: bool = True) -> Timeout:
+    return Timeout(timeout_message(code, seconds, sent), code, seconds, sent)
 
 
-def padded_body(command, body):
+def padded_body(command: Command, body: bytes) -> bytes:
     """Commands whose body the service may leave unwritten are sent padded
     to their reply's size with zeros, so that such a body can only ever hold
     zeros, never an earlier reply's bytes."""

@@ -1,16 +1,23 @@
 """vesk.Scope: the blocking client."""
 
-import functools
+from __future__ import annotations
+
 import select
 import socket
+import threading
 import time
+from types import TracebackType
+from typing import Any, Dict, Generator, List, Optional, Type
 
-from . import _operations
+from ._calls import Calls
 from ._catalogue import CATALOGUE
+from ._operations import Call, Progress, Report, Sleep
 from ._protocol import (HEADER_SIZE, REFUSED_CONNECTION, build_request, check_reply, closed_at_once_error, padded_body,
                         reply_length, service_full_error, timeout_error)
-from ._operations import Call, Progress, Report, Sleep
-from .errors import ConnectionFailed, ProtocolError
+from ._reply import Reply
+from ._session import SNAPSHOT, Reconnect, ReconnectCallback, Watch, log, may_retry
+from .errors import ConnectionFailed, ProtocolError, VeskError
+from .instrument import Instrument
 
 # How often a waiting call reports progress.
 _TICK = 1.0
@@ -18,7 +25,7 @@ _TICK = 1.0
 _REFUSAL_WAIT = 0.05
 
 
-class Scope:
+class Scope(Calls):
     """A connection to a VESK service: one typed method per command, in the
     wire's units and names, and waits that say how they ended.
 
@@ -33,134 +40,217 @@ class Scope:
     itself may take inside the service (the catalogue's: about 20 s for
     EFAS, ESAS and DACS, 180 s for ISAV); it covers queueing behind other
     clients' commands. A reply that does not come in time raises Timeout
-    and closes the connection; the next call opens a new one.
+    and closes the connection; the next call opens a new one. The command
+    may still be carried out (see Timeout): read the state back.
     image_folder: a local folder that stands for the instrument computer's
     drive (a shared folder, or the simulator's image folder), so that
-    captures can be read. text_encoding: of paths and names on the wire
-    (the control PC's code page).
+    captures can be confirmed and read. text_encoding: of paths and names
+    on the wire (the control PC's code page). strict: raise NotExact,
+    rather than warn (AdjustmentWarning), where the service would clamp or
+    snap a value (magnification steps, accelerating-voltage steps).
+    instrument: what the protocol does not say (stage limits, focus
+    relation, data bar): vesk.SIMULATOR on the simulator.
+    on_reconnect: called with a Reconnect each time a broken connection is
+    opened anew; its `changed` lists the readings that differ from the last
+    ones seen (an instrument that restarted). `last_reconnect` keeps it.
+
+    The connection opens on `with`, open(), or the first call, as in
+    vesk.aio.Scope. One Scope may be shared by threads: a lock sends one
+    request at a time and keeps each reply with its own request (waits such
+    as move_stage() interleave with other threads' calls between their
+    requests). close() waits for a request under way.
+
+    Logging: logger "vesk" (DEBUG each request and reply, INFO retries and
+    reconnects, WARNING a reconnect that finds the instrument changed).
 
     Errors: Refused (status -1; .reply keeps the readings), NotServed (an
     extended command without EnableFenk), ServiceFull, Timeout,
     ProtocolError, ConnectionFailed, OutOfRange (nothing sent), WaitTimeout.
     call(code, **fields) and request(code, body) reach any command."""
 
-    def __init__(self, host="127.0.0.1", port=22300, timeout=10.0, connect_timeout=5.0, image_folder=None,
-                 text_encoding="cp932"):
+    def __init__(self, host: str = "127.0.0.1", port: int = 22300, timeout: float = 10.0,
+                 connect_timeout: float = 5.0, image_folder: Optional[str] = None, text_encoding: str = "cp932",
+                 strict: bool = False, instrument: Optional[Instrument] = None,
+                 on_reconnect: Optional[ReconnectCallback] = None) -> None:
         self.host = host
         self.port = port
         self.timeout = timeout
         self.connect_timeout = connect_timeout
         self.image_folder = image_folder
         self.text_encoding = text_encoding
-        self._socket = None
+        self.strict = strict
+        self.instrument = instrument
+        self.on_reconnect = on_reconnect
+        self._socket: Optional[socket.socket] = None
         self._sequence = 0
-        self._connect()
+        self._lock = threading.RLock()
+        self._watch = Watch()
 
     # ---- Connection ----
 
-    def _connect(self):
+    def _connect(self) -> None:
         try:
-            self._socket = socket.create_connection((self.host, self.port), self.connect_timeout)
+            sock = socket.create_connection((self.host, self.port), self.connect_timeout)
         except OSError as failure:
             raise ConnectionFailed("cannot connect to %s:%d: %s" % (self.host, self.port, failure)) from None
-        self._socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         # A refused client is told so at once and disconnected; a request sent
         # into that closing connection would be reset and lose the message.
-        readable, _, _ = select.select([self._socket], [], [], _REFUSAL_WAIT)
+        readable, _, _ = select.select([sock], [], [], _REFUSAL_WAIT)
         if readable:
             try:
-                said = self._socket.recv(len(REFUSED_CONNECTION))
+                said = sock.recv(len(REFUSED_CONNECTION))
             except OSError:
                 said = b""
-            self.close()
+            sock.close()
             raise closed_at_once_error(said, self.host, self.port)
+        self._socket = sock
+        self._watch.connections += 1
+        log.info("connected to %s:%d", self.host, self.port)
+        if self._watch.cause is not None:
+            self._reconnected()
+
+    def _reconnected(self) -> None:
+        before = dict(self._watch.known)
+        snapshot: List[Reply] = []
+        for code in SNAPSHOT:
+            try:
+                snapshot.append(self._exchange_once(Call(code), self.timeout, code, b""))
+            except VeskError as failure:
+                raise ConnectionFailed("reconnected to %s:%d, but reading the instrument's state on the new "
+                                       "connection failed (%s); the request was not sent"
+                                       % (self.host, self.port, failure)) from failure
+        found = self._watch.compare(before, snapshot)
+        if self.on_reconnect is not None:
+            self.on_reconnect(found)
 
     @property
-    def connected(self):
-        return self._socket is not None
+    def last_reconnect(self) -> Optional[Reconnect]:
+        return self._watch.last_reconnect
 
-    def close(self):
-        if self._socket is not None:
-            self._socket.close()
-            self._socket = None
-
-    def __enter__(self):
+    def open(self) -> Scope:
+        """Connect now, unless connected; returns the Scope."""
+        with self._lock:
+            if self._socket is None:
+                self._connect()
         return self
 
-    def __exit__(self, *exc):
+    @property
+    def connected(self) -> bool:
+        return self._socket is not None
+
+    def close(self) -> None:
+        with self._lock:
+            if self._socket is not None:
+                self._socket.close()
+                self._socket = None
+
+    def __enter__(self) -> Scope:
+        return self.open()
+
+    def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
+                 traceback: Optional[TracebackType]) -> None:
         self.close()
 
-    def __repr__(self):
-        return "<vesk.Scope %s:%d%s>" % (self.host, self.port, "" if self.connected else " (closed)")
+    def __repr__(self) -> str:
+        return "<vesk.Scope %s:%d%s>" % (self.host, self.port, "" if self.connected else " (not connected)")
 
     # ---- Requests ----
 
-    def call(self, code, **fields):
+    def call(self, code: str, **fields: Any) -> Reply:
         """Send command `code` with its request fields by wire or Python name
         (scope.call("EMGS", magnification=1000)); returns its Reply."""
         return self._exchange(Call(code, fields))
 
-    def request(self, code, body=b"", timeout=None):
+    def request(self, code: str, body: bytes = b"", timeout: Optional[float] = None) -> Reply:
         """Send `code` with a body of raw bytes; the reply is checked as any
         other (a code outside the catalogue gets a Reply without fields)."""
         return self._exchange(Call(code, body=bytes(body)), timeout)
 
-    def _exchange(self, step, timeout=None):
+    def _command(self, code: str, fields: Dict[str, Any]) -> Reply:
+        return self._exchange(Call(code, fields))
+
+    def _exchange(self, step: Call, timeout: Optional[float] = None) -> Reply:
         command = CATALOGUE.get(step.code)
         body = step.body
         if body is None:
             if command is None:
                 raise ValueError("%r is not in the command catalogue: use request(code, body)" % (step.code,))
-            body = padded_body(command, command.encode(step.fields, self.text_encoding))
+            body = padded_body(command, command.encode(step.fields, self.text_encoding, self.strict))
         if timeout is None:
             timeout = self.timeout + (command.service_wait if command else 0.0)
+        with self._lock:
+            if self._socket is None:
+                self._connect()
+            try:
+                return self._exchange_once(step, timeout, step.code, body)
+            except ConnectionFailed as failure:
+                if not may_retry(step.code, failure):
+                    raise
+                log.info("retrying %s on a new connection: %s", step.code, failure)
+                self._connect()
+                return self._exchange_once(step, timeout, step.code, body)
+
+    def _exchange_once(self, step: Call, timeout: float, code: str, body: bytes) -> Reply:
         self._sequence += 1
-        request = build_request(step.code, body, self._sequence)
-        if self._socket is None:
-            self._connect()
+        request = build_request(code, body, self._sequence)
+        log.debug("-> %s #%d %s", code, self._sequence, step.fields or body.hex())
         try:
             raw = self._send_and_receive(request, step, timeout)
-        except BaseException:
+        except BaseException as failure:
             # Whatever cut the exchange short (time-out, Ctrl+C), its reply
             # may still come: never read it as the next request's.
+            self._watch.broke(failure)
             self.close()
             raise
         try:
-            return check_reply(request, raw, self.text_encoding)
-        except ProtocolError:
+            reply = check_reply(request, raw, self.text_encoding)
+        except ProtocolError as failure:
+            self._watch.broke(failure)
             self.close()
             raise
+        except VeskError as failure:
+            log.debug("<- %s #%d %s", code, self._sequence, failure)
+            raise
+        log.debug("<- %r", reply)
+        self._watch.note(reply)
+        return reply
 
-    def _send_and_receive(self, request, step, timeout):
+    def _send_and_receive(self, request: bytes, step: Call, timeout: float) -> bytes:
         sock = self._socket
+        if sock is None:
+            raise ConnectionFailed("the connection to %s:%d closed before %s could be sent"
+                                   % (self.host, self.port, step.code))
         try:
             sock.settimeout(timeout)
             sock.sendall(request)
         except socket.timeout:
-            raise timeout_error(step.code, timeout) from None
+            raise timeout_error(step.code, timeout, sent=False) from None
         except OSError as failure:
             # A refused client is told so at once and disconnected.
             if self._refusal_waiting(sock):
                 raise service_full_error() from None
             raise ConnectionFailed("sending %s failed: %s" % (step.code, failure)) from None
         start = time.monotonic()
-        head = self._receive(HEADER_SIZE, step, start, timeout, allow_short=True)
+        head = self._receive(sock, HEADER_SIZE, step, start, timeout, allow_short=True)
         if head.startswith(REFUSED_CONNECTION[:len(head)]) and len(head) >= 3:
             raise service_full_error()
         if len(head) < HEADER_SIZE:
             raise ConnectionFailed("the connection closed before the %s reply" % step.code)
-        body = self._receive(reply_length(head) - HEADER_SIZE, step, start, timeout)
+        body = self._receive(sock, reply_length(head) - HEADER_SIZE, step, start, timeout)
         return head + body
 
-    def _receive(self, count, step, start, timeout, allow_short=False):
+    @staticmethod
+    def _receive(sock: socket.socket, count: int, step: Call, start: float, timeout: float,
+                 allow_short: bool = False) -> bytes:
         data = bytearray()
         while len(data) < count:
             remaining = timeout - (time.monotonic() - start)
             if remaining <= 0:
                 raise timeout_error(step.code, timeout)
-            self._socket.settimeout(min(remaining, _TICK) if step.progress else remaining)
+            sock.settimeout(min(remaining, _TICK) if step.progress else remaining)
             try:
-                chunk = self._socket.recv(count - len(data))
+                chunk = sock.recv(count - len(data))
             except socket.timeout:
                 if step.progress:
                     step.progress(Progress(step.code, time.monotonic() - start, timeout, None))
@@ -175,7 +265,7 @@ class Scope:
         return bytes(data)
 
     @staticmethod
-    def _refusal_waiting(sock):
+    def _refusal_waiting(sock: socket.socket) -> bool:
         try:
             sock.settimeout(1.0)
             return sock.recv(len(REFUSED_CONNECTION)).startswith(b"SRV ERR")
@@ -184,9 +274,9 @@ class Scope:
 
     # ---- Steps ----
 
-    def _run(self, steps):
-        value = None
-        error = None
+    def _steps(self, steps: Generator[Any, Any, Any]) -> Any:
+        value: Any = None
+        error: Optional[BaseException] = None
         while True:
             try:
                 step = steps.throw(error) if error is not None else steps.send(value)
@@ -202,14 +292,3 @@ class Scope:
                     step.callback(step.value)
             except BaseException as failure:  # handed to the steps, which may clean up (stop the stage)
                 error = failure
-
-
-def _blocking(function):
-    @functools.wraps(function)
-    def method(self, *args, **kwargs):
-        return self._run(function(self, *args, **kwargs))
-
-    return method
-
-
-_operations.install(Scope, _blocking)
