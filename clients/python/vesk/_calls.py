@@ -560,7 +560,7 @@ class Calls:
           path (text): where the image is saved, on the instrument's computer
 
         Returns a vesk.replies.IFFSReply (its fields' meanings in its docstring).
-        Raises Refused on status -1 while a capture is pending; the body is as on success.
+        Raises Refused on status -1 while a capture is pending, or when the image-save settings cannot be written; the body is as on success.
         Returns at once: poll IFSR until it reads 0. A path without a NUL inside the request is refused too.
         """
         return cast(replies.IFFSReply, self._command('IFFS', {'path': path}))
@@ -590,7 +590,7 @@ class Calls:
           path (text): where the image is saved, on the instrument's computer
 
         Returns a vesk.replies.IFSSReply (its fields' meanings in its docstring).
-        Raises Refused on status -1 while a capture is pending; the body is as on success.
+        Raises Refused on status -1 while a capture is pending, or when the image-save settings cannot be written; the body is as on success.
         Returns at once: poll IFSR until it reads 0. A path without a NUL inside the request is refused too.
         """
         return cast(replies.IFSSReply, self._command('IFSS', {'path': path}))
@@ -777,7 +777,7 @@ class Calls:
           path (text): where the image is saved, on the instrument's computer
 
         Returns a vesk.replies.ISAVReply (its fields' meanings in its docstring).
-        Raises Refused on status -1 when the path has no NUL within its 264 bytes; the body is as on success.
+        Raises Refused on status -1 when the path has no NUL within its 264 bytes, the image-save settings cannot be written, or the capture is still pending at the end of the wait; the body is as on success.
         Waits until the manager application has saved the image, up to about 180 s; no other client's command runs meanwhile.
         """
         return cast(replies.ISAVReply, self._command('ISAV', {'include': include, 'format': format, 'path': path}))
@@ -1454,7 +1454,7 @@ class AsyncCalls:
           path (text): where the image is saved, on the instrument's computer
 
         Returns a vesk.replies.IFFSReply (its fields' meanings in its docstring).
-        Raises Refused on status -1 while a capture is pending; the body is as on success.
+        Raises Refused on status -1 while a capture is pending, or when the image-save settings cannot be written; the body is as on success.
         Returns at once: poll IFSR until it reads 0. A path without a NUL inside the request is refused too.
         """
         return cast(replies.IFFSReply, await self._command('IFFS', {'path': path}))
@@ -1484,7 +1484,7 @@ class AsyncCalls:
           path (text): where the image is saved, on the instrument's computer
 
         Returns a vesk.replies.IFSSReply (its fields' meanings in its docstring).
-        Raises Refused on status -1 while a capture is pending; the body is as on success.
+        Raises Refused on status -1 while a capture is pending, or when the image-save settings cannot be written; the body is as on success.
         Returns at once: poll IFSR until it reads 0. A path without a NUL inside the request is refused too.
         """
         return cast(replies.IFSSReply, await self._command('IFSS', {'path': path}))
@@ -1671,7 +1671,7 @@ class AsyncCalls:
           path (text): where the image is saved, on the instrument's computer
 
         Returns a vesk.replies.ISAVReply (its fields' meanings in its docstring).
-        Raises Refused on status -1 when the path has no NUL within its 264 bytes; the body is as on success.
+        Raises Refused on status -1 when the path has no NUL within its 264 bytes, the image-save settings cannot be written, or the capture is still pending at the end of the wait; the body is as on success.
         Waits until the manager application has saved the image, up to about 180 s; no other client's command runs meanwhile.
         """
         return cast(replies.ISAVReply, await self._command('ISAV', {'include': include, 'format': format, 'path': path}))

@@ -841,7 +841,7 @@ class IFFSReply(Reply):
     Fields:
         answer: always 1
 
-    On failure: status -1 while a capture is pending; the body is as on success.
+    On failure: status -1 while a capture is pending, or when the image-save settings cannot be written; the body is as on success.
     """
 
     answer: int
@@ -879,7 +879,7 @@ class IFSSReply(Reply):
     Fields:
         answer: always 1
 
-    On failure: status -1 while a capture is pending; the body is as on success.
+    On failure: status -1 while a capture is pending, or when the image-save settings cannot be written; the body is as on success.
     """
 
     answer: int
@@ -1183,7 +1183,7 @@ class ISAVReply(Reply):
         format
         path
 
-    On failure: status -1 when the path has no NUL within its 264 bytes; the body is as on success.
+    On failure: status -1 when the path has no NUL within its 264 bytes, the image-save settings cannot be written, or the capture is still pending at the end of the wait; the body is as on success.
     """
 
     include: int
