@@ -4,9 +4,10 @@
     check_package.py ZIP --version 1.1.6 --sem-operations scope/sem_operations.def
                          --xp-allow-list tests/windows/xp_sp3_imports.txt
 
-The zip holds exactly the expected files under one folder; both programs
-pass check_executable.py (the control PC's with the XP allow-list and the
-TRELL32.dll operations) and carry no symbols or debug sections; the text
+The zip holds exactly the expected files under one folder; the three
+programs pass check_executable.py (all with the XP allow-list, the control
+PC's with the TRELL32.dll operations) and carry no symbols or debug
+sections; the text
 files have CR LF line ends; the registry files set what their names say, in
 the registry view that their folder says. Prints every fault and exits 1 if
 there was any.
@@ -23,11 +24,12 @@ import pefile
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # File in the zip -> what it must be.
+# Every program runs on the control PC itself, Windows XP SP3 and later.
 PROGRAMS = {
     "VESK.exe": ["--machine", "i386", "--trell32", "{sem}", "--xp-allow-list", "{allow}"],
-    "simulator/VESK.exe": ["--machine", "i386", "--no-trell32"],
+    "simulator/VESK.exe": ["--machine", "i386", "--no-trell32", "--xp-allow-list", "{allow}"],
+    "client/vesk-client.exe": ["--machine", "i386", "--no-trell32", "--xp-allow-list", "{allow}", "--console"],
 }
-CLIENT = "client/vesk-client.exe"
 INSTALL = "INSTALL.txt"
 # Registry file -> ({value: DWORD}, view prefix of its keys).
 REGISTRY = {
@@ -98,7 +100,7 @@ def main():
     parser.add_argument("--xp-allow-list", required=True)
     options = parser.parse_args()
     root = f"VESK-{options.version}-win32/"
-    expected = sorted([*PROGRAMS, CLIENT, INSTALL, *REGISTRY])
+    expected = sorted([*PROGRAMS, INSTALL, *REGISTRY])
     faults = []
     with zipfile.ZipFile(options.zip) as archive, tempfile.TemporaryDirectory() as folder:
         names = sorted(archive.namelist())
@@ -117,8 +119,6 @@ def main():
             if checked.returncode != 0:
                 faults.append(f"{name}: check_executable.py failed:\n{checked.stdout}{checked.stderr}")
             check_stripped(path, name, faults)
-        if os.path.exists(os.path.join(base, CLIENT)):
-            check_stripped(os.path.join(base, CLIENT), CLIENT, faults)
         if os.path.exists(os.path.join(base, INSTALL)):
             text = check_text(archive.read(root + INSTALL), INSTALL, faults)
             for needed in (f"VESK {options.version}", "22300", "netsh", "DebugView", "TRELL32.dll", "taskkill"):
