@@ -21,6 +21,7 @@ import threading
 import time
 import unittest
 
+INSTALL_TXT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging", "INSTALL.txt")
 WATCHDOG = 30.0  # seconds for any one wait; wine is slow to start on a busy machine
 LISTENING = b"listen..."
 VESK_KEY = r"HKLM\SOFTWARE\ZELK\Vesk\Settings"
@@ -129,6 +130,16 @@ def send_message(message, wparam, lparam=0):
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")  # wine's drive for the Unix root
+
+
+def install_txt_block(after):
+    """The indented lines that INSTALL.txt shows after a sentence ending in `after`."""
+    with open(INSTALL_TXT, encoding="ascii") as file:
+        text = file.read()
+    found = re.search(re.escape(after) + r"\n\n((?:  .+\n)+)", text)
+    if not found:
+        raise AssertionError(f"INSTALL.txt has no lines after {after!r}")
+    return [line.strip() for line in found.group(1).splitlines()]
 
 
 def request(code, body=b"", status=0, reserved=b"\0\0\0\0"):
@@ -345,6 +356,17 @@ class RunningServiceTest(WineTestCase):
         service.proc.stdin.flush()
         self.assertEqual(service.wait_exit(), 0)
         self.assertRegex(service.stderr(), rb"manager: sent 1224 2 0\r?\nmanager: received 1233 101 2\r?\n")
+
+    def test_first_lines_are_those_that_install_txt_shows(self):
+        missing = windows_path(tempfile.gettempdir()) + "\\vesk-no-such-folder"
+        service = self.serve("--settings-file", missing + "\\seminfo.ini")
+        warning = install_txt_block("one line comes before them:")[0].replace("C:\\SEM", missing)
+        expected = [warning] + install_txt_block("with the control PC's own address):")
+        lines = service.stderr().decode("ascii", errors="replace").splitlines()
+        self.assertEqual(len(lines), len(expected), lines)
+        for line, shown in zip(lines, expected):
+            pattern = re.escape(shown).replace(r"192\.168\.0\.10", r"\d+\.\d+\.\d+\.\d+")
+            self.assertRegex(line, "^" + pattern + "$")
 
     def test_taken_port_reports_the_bind_error_in_code_page_932(self):
         port = free_port()
