@@ -1,5 +1,6 @@
 #include "app/host.h"
 
+#include <atomic>
 #include <string>
 
 #include "app/resources.h"
@@ -13,6 +14,17 @@ namespace vesk::host {
 namespace {
 
 constexpr int kTextSize = 100;
+
+// The running service's window, for RequestLeave on other threads.
+std::atomic<plat::WindowHandle> runningWindow{nullptr};
+std::atomic<bool> leaveRequested{false};
+
+void PostLeaveIfRequested() {
+  const plat::WindowHandle window = runningWindow.load();
+  if (window != nullptr && leaveRequested.exchange(false)) {
+    plat::PostWindowMessage(window, kManagerRequest, kRequestQuit, 0);
+  }
+}
 
 plat::WindowHandle CreateHostWindow(const HostOptions& options) {
   char title[kTextSize] = {};
@@ -99,12 +111,21 @@ int RunHost(const HostOptions& options) {
   const plat::WindowHandle window = CreateHostWindow(options);
   if (window == nullptr) return 0;  // refused: neither enable flag is set
   plat::HideWindow(window);
+  runningWindow.store(window);
+  PostLeaveIfRequested();
   const int exitCode = RunMessageLoop();
+  runningWindow.store(nullptr);
+  leaveRequested.store(false);
   // A quit request only posts the destruction message, so the window can
   // outlive the loop; destroy it, so that nothing sent to it later waits
   // for a loop that has ended. Its leaving steps have run and do not repeat.
   plat::DestroyWindow(window);
   return exitCode;
+}
+
+void RequestLeave() {
+  leaveRequested.store(true);
+  PostLeaveIfRequested();
 }
 
 }  // namespace vesk::host

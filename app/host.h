@@ -29,4 +29,10 @@ struct HostOptions {
 // malformed AllowedClients registry value).
 int RunHost(const HostOptions& options);
 
+// Asks the running service to leave as the manager's quit request does
+// (1224/2 to its own window): for Ctrl+C, Ctrl+Break and a closed console.
+// Safe on any thread; asked before the window exists, it takes effect as
+// soon as the window does.
+void RequestLeave();
+
 }  // namespace vesk::host

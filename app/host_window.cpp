@@ -2,7 +2,10 @@
 #include "app/host_window.h"
 
 #include "app/resources.h"
+#include <string>
+
 #include "desktop/ui.h"
+#include "platform/profile.h"
 #include "platform/registry.h"
 #include "protocol/command_table.h"
 #include "scope/sem.h"
@@ -19,8 +22,24 @@ void InitialiseTheDispatchLock() { (void)DispatchLock(); }
 // stopped nothing uses it any more, so there is nothing left to delete.
 void DeleteTheDispatchLock() {}
 
+void CheckTheSettingsFolder() {
+  const char* file = plat::ImageSaveSettingsPath();
+  const std::string folder = plat::FolderOf(file);
+  switch (plat::CheckSettingsFolder(file)) {
+    case plat::SettingsFolder::kMissing:
+      ReportBoth("Warning:Settings folder %s does not exist: image-save settings cannot be written.\n", folder.c_str());
+      break;
+    case plat::SettingsFolder::kNotWritable:
+      ReportBoth("Warning:Settings folder %s cannot be written: image-save settings cannot be written.\n",
+                 folder.c_str());
+      break;
+    case plat::SettingsFolder::kWritable:
+      break;
+  }
+}
+
 constexpr HostServices kDefaultServices = {StartTheListener, StopTheConnections, InitialiseTheDispatchLock,
-                                           DeleteTheDispatchLock};
+                                           DeleteTheDispatchLock, CheckTheSettingsFolder};
 
 // Only the window's own thread touches this.
 struct Host {
@@ -49,6 +68,7 @@ plat::LResult OnCreate(plat::WindowHandle window, plat::WParam, plat::LParam) {
     state.phase = HostPhase::kRefused;
     return -1;
   }
+  host.services->checkSettingsFolder();
   state.listenerStarted = host.services->startListener(host.port);
   if (!state.listenerStarted) ReportBoth("error at CreateThread(): no listener, no connection will be accepted.\n");
   state.phase = HostPhase::kRunning;
@@ -76,6 +96,14 @@ plat::LResult OnPaint(plat::WindowHandle window, plat::WParam, plat::LParam) {
   char text[100] = {};
   plat::LoadStringResource(IDS_HELLO, text, sizeof text);
   plat::PaintCentredText(window, text);
+  return 0;
+}
+
+// Log-off and shut-down: a program with windows gets no console event for
+// them, and may be ended as soon as this returns, so the leaving steps run
+// now rather than after a posted destruction message.
+plat::LResult OnEndSession(plat::WindowHandle window, plat::WParam wParam, plat::LParam) {
+  if (wParam != 0) OnDestroy(window, 0, 0);
   return 0;
 }
 
@@ -127,6 +155,7 @@ constexpr MessageRow kMessages[] = {
     {plat::kWmDestroy, OnDestroy},
     {plat::kWmPaint, OnPaint},
     {plat::kWmQueryOpen, OnQueryOpen},
+    {plat::kWmEndSession, OnEndSession},
     {plat::kWmCommand, OnCommand},
     {kManagerRequest, OnManagerRequest},
     {kNotifyIconMessage, OnNotifyIcon},

@@ -43,6 +43,10 @@ struct HostServices {
   void (*stopConnections)();
   void (*initialiseDispatchLock)();
   void (*deleteDispatchLock)();
+  // Says once, at the start, when the image-save settings cannot be
+  // written (their folder is missing or read-only), which every capture
+  // and ISAV would otherwise find out silently.
+  void (*checkSettingsFolder)();
 };
 const HostServices& DefaultHostServices();
 

@@ -10,6 +10,7 @@
 
 #include "app/host.h"
 #include "platform/platform.h"
+#include "platform/stop_requests.h"
 
 #if !defined(VESK_WITH_TRELL32)
 #include <string>
@@ -20,7 +21,6 @@
 #include "manager/manager_stand_in.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
-#include "platform/stop_requests.h"
 #include "server/command_server.h"
 
 namespace vesk::app {
@@ -108,7 +108,14 @@ int Main(int argc, char** argv) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   plat::UseParentConsole();
 #if defined(VESK_WITH_TRELL32)
-  return vesk::host::RunHost(vesk::host::HostOptions{});
+  // Started from a command prompt: Ctrl+C, Ctrl+Break and closing the
+  // console leave as the manager's quit request does.
+  if (!plat::WatchStopRequests([](void*) { vesk::host::RequestLeave(); }, nullptr)) {
+    plat::Platform().writeStandardError("vesk: cannot watch for Ctrl+C and a closed console\n");
+  }
+  const int exitCode = vesk::host::RunHost(vesk::host::HostOptions{});
+  plat::StopWatchingStopRequests();
+  return exitCode;
 #else
   return vesk::app::Main(__argc, __argv);
 #endif

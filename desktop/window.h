@@ -28,6 +28,7 @@ inline constexpr MessageId kWmPaint = 0x000F;       // WM_PAINT
 inline constexpr MessageId kWmClose = 0x0010;       // WM_CLOSE
 inline constexpr MessageId kWmQuit = 0x0012;        // WM_QUIT
 inline constexpr MessageId kWmQueryOpen = 0x0013;   // WM_QUERYOPEN
+inline constexpr MessageId kWmEndSession = 0x0016;  // WM_ENDSESSION: wParam non-zero when the session ends
 inline constexpr MessageId kWmChar = 0x0102;        // WM_CHAR
 inline constexpr MessageId kWmSysChar = 0x0106;     // WM_SYSCHAR: a character typed with Alt
 inline constexpr MessageId kWmInitDialog = 0x0110;  // WM_INITDIALOG

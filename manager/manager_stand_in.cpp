@@ -1,6 +1,5 @@
 #include "manager/manager_stand_in.h"
 
-#include <chrono>
 #include <cstdio>
 
 namespace vesk::manager {
@@ -64,10 +63,10 @@ plat::LResult ManagerStandIn::Procedure(plat::WindowHandle window, plat::Message
 
 plat::LResult ManagerStandIn::OnNotice(plat::WindowHandle window, plat::WParam wParam, plat::LParam lParam) {
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    plat::LockGuard guard(mutex_);
     received_.push_back(ReceivedMessage{kServiceNotice, wParam, lParam});
   }
-  changed_.notify_all();
+  changed_.Set();
   if (options_.log) {
     char line[96];
     std::snprintf(line, sizeof line, "manager: received %u %lu %ld\n", static_cast<unsigned>(kServiceNotice),
@@ -100,29 +99,37 @@ void ManagerStandIn::QuitService() {
   }
   plat::SendWindowMessage(service, kServiceRequest, kRequestQuit, 0);
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    plat::LockGuard guard(mutex_);
     ++quitRequestsSent_;
   }
-  changed_.notify_all();
+  changed_.Set();
 }
 
 std::vector<ReceivedMessage> ManagerStandIn::Received() const {
-  std::lock_guard<std::mutex> guard(mutex_);
+  plat::LockGuard guard(mutex_);
   return received_;
 }
 
+// The event is reset under the lock after a fruitless look, so a change
+// made after that look sets it again and ends the wait.
 bool ManagerStandIn::WaitFor(const ReceivedMessage& wanted, std::uint32_t timeoutMs) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    for (const ReceivedMessage& received : received_) {
-      if (received == wanted) return true;
+  const std::uint32_t start = plat::NativePlatform().tickCount();
+  for (;;) {
+    {
+      plat::LockGuard guard(mutex_);
+      for (const ReceivedMessage& received : received_) {
+        if (received == wanted) return true;
+      }
+      changed_.Reset();
     }
-    return false;
-  });
+    const std::uint32_t waited = plat::NativePlatform().tickCount() - start;
+    if (waited >= timeoutMs) return false;
+    changed_.Wait(timeoutMs - waited);
+  }
 }
 
 int ManagerStandIn::QuitRequestsSent() const {
-  std::lock_guard<std::mutex> guard(mutex_);
+  plat::LockGuard guard(mutex_);
   return quitRequestsSent_;
 }
 

@@ -7,9 +7,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include "desktop/window.h"
@@ -75,8 +73,10 @@ class ManagerStandIn {
   std::atomic<bool> quitPending_{false};
   plat::ThreadHandle thread_ = nullptr;
   plat::Event ready_;
-  mutable std::condition_variable changed_;  // with mutex_
-  mutable std::mutex mutex_;
+  // The platform's lock and event rather than the standard library's: the
+  // Windows XP build's runtime has none.
+  mutable plat::Event changed_;  // set after each change under mutex_
+  mutable plat::Lock mutex_;
   std::vector<ReceivedMessage> received_;
   int quitRequestsSent_ = 0;
 };

@@ -99,9 +99,10 @@ const PlatformApi& NativePlatform();
 // only while no thread of the service is running.
 void SetPlatformForTesting(const PlatformApi* api);
 
-// A windows program (no console of its own) started from a console: the
-// standard streams that the process was not given go to that console, so
-// its diagnostic lines show there. Call first thing. (POSIX: nothing to do.)
+// A windows program (no console of its own) started from a console: it
+// attaches to that console, so that the console's control events reach it,
+// and the standard streams that the process was not given go there, so its
+// diagnostic lines show. Call first thing. (POSIX: nothing to do.)
 void UseParentConsole();
 
 // A non-recursive lock (a critical section on Windows).

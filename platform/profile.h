@@ -2,6 +2,8 @@
 // and where the image-save settings live.
 #pragma once
 
+#include <string>
+
 namespace plat {
 
 // WritePrivateProfileStringA(section, key, value, file): sets key=value in
@@ -22,6 +24,13 @@ int WriteProfileValue(const char* section, const char* key, const char* value, c
 // temporaries, "<file>.XXXXXX"); for start-up. Returns how many; Windows
 // writes leave none.
 int RemoveProfileLeftovers(const char* file);
+
+// Whether the folder that holds file exists and takes a new file: tried,
+// not read off permissions, which an administrator's rights override.
+enum class SettingsFolder { kWritable, kMissing, kNotWritable };
+SettingsFolder CheckSettingsFolder(const char* file);
+// The folder of file: up to its last separator, "." when it has none.
+std::string FolderOf(const char* file);
 
 // Where the image-save settings live on the instrument's computer.
 inline constexpr char kWindowsImageSaveSettingsPath[] = "C:\\SEM\\seminfo.ini";

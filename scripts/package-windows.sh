@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the control-PC package, build/package/VESK-<version>-win32.zip:
 # VESK.exe for the control PC (the TRELL32.dll build, stripped), the same
-# service on the simulated instrument, the command-line client, registry
+# service on the simulated instrument and the command-line client (both
+# built as the control PC's program is, for Windows XP SP3 and later), registry
 # files for both enable-flag choices (also for 64-bit Windows, whose 32-bit
 # programs read the WOW6432Node view) and INSTALL.txt. Then checks what
 # went into it. Needs the packages of .ci/packages.
@@ -14,18 +15,17 @@ name="VESK-$version-win32"
 staging="build/package/$name"
 zip="build/package/$name.zip"
 
-for preset in win32-trell32 win32; do
+for preset in win32-trell32 win32-xp; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs" --target vesk
+  cmake --build --preset "$preset" -j "$jobs"
 done
-cmake --build --preset win32 -j "$jobs" --target vesk-client
 
 echo "== package $zip"
 rm -rf "$staging" "$zip"
 mkdir -p "$staging/registry/64-bit-windows" "$staging/simulator" "$staging/client"
 i686-w64-mingw32-strip -o "$staging/VESK.exe" build/win32-trell32/app/VESK.exe
-i686-w64-mingw32-strip -o "$staging/simulator/VESK.exe" build/win32/app/VESK.exe
-i686-w64-mingw32-strip -o "$staging/client/vesk-client.exe" build/win32/client/vesk-client.exe
+i686-w64-mingw32-strip -o "$staging/simulator/VESK.exe" build/win32-xp/app/VESK.exe
+i686-w64-mingw32-strip -o "$staging/client/vesk-client.exe" build/win32-xp/client/vesk-client.exe
 
 # Text files with CR LF, as Windows' editors and the registry editor expect.
 crlf() { sed 's/$/\r/' "$1" >"$2"; }

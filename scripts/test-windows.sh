@@ -1,12 +1,14 @@
 #!/bin/sh
 # The Windows builds and their tests, as CI runs them:
 #
-#   1. builds the three Windows presets: win32-trell32 (the control PC's
-#      program, Windows XP SP3 and later), win32 (32-bit, simulated
-#      instrument) and win64 (the same, 64-bit);
+#   1. builds the four Windows presets: win32-trell32 (the control PC's
+#      program, Windows XP SP3 and later), win32-xp (the simulator's program
+#      and the client, the same way, for the package), win32 (32-bit,
+#      simulated instrument, with the tests) and win64 (the same, 64-bit);
 #   2. checks the 32-bit programs without running them: PE32 for i386, a
 #      windows (not console) program, imports (XP SP3 allow-list, the
-#      TRELL32.dll operations), every resource;
+#      TRELL32.dll operations), every resource; the client as a console
+#      program without resources;
 #   3. runs the win64 test programs, the end-to-end tests of VESK.exe among
 #      them, under wine64;
 #   4. runs the win32 test programs too, but only where this machine can:
@@ -70,12 +72,19 @@ run_under_wine() {  # preset loader
 }
 
 build win32-trell32
+build win32-xp
 build win32
 build win64
 
 echo "== static checks of the Windows programs"
 $python tests/windows/check_executable.py build/win32-trell32/app/VESK.exe --machine i386 \
   --xp-allow-list tests/windows/xp_sp3_imports.txt --trell32 scope/sem_operations.def
+for program in app/VESK.exe client/vesk-client.exe; do
+  console=""
+  [ "$program" = client/vesk-client.exe ] && console=--console
+  $python tests/windows/check_executable.py "build/win32-xp/$program" --machine i386 $console \
+    --xp-allow-list tests/windows/xp_sp3_imports.txt --no-trell32
+done
 $python tests/windows/check_executable.py build/win32/app/VESK.exe --machine i386 --no-trell32
 $python tests/windows/check_executable.py build/win64/app/VESK.exe --machine amd64 --no-trell32
 $python -m unittest discover -s tests/windows -p check_executable_test.py

@@ -4,13 +4,11 @@
 // to the instrument's member of the same name.
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <type_traits>
 
 #include "platform/confined_file.h"
+#include "platform/platform.h"
 #include "sim/instrument.h"
 #include "sim/request_log.h"
 #include "sim/screen_state.h"
@@ -31,41 +29,49 @@ class SteadyClock final : public SimClock {
 
 // While the steady clock runs the instrument, a pump brings it up to the
 // present every few milliseconds, so that captures land on disk and runs
-// end on time even when nobody asks.
-constexpr std::chrono::milliseconds kPumpPeriod{20};
+// end on time even when nobody asks. The platform's lock, event and thread
+// rather than the standard library's: the Windows XP build's runtime has
+// no std::thread.
+constexpr std::uint32_t kPumpPeriodMs = 20;
 
 struct Simulator {
-  std::mutex mutex;
+  plat::Lock mutex;
   std::shared_ptr<const SimClock> clock = std::make_shared<SteadyClock>();
   std::unique_ptr<SimulatedInstrument> instrument = std::make_unique<SimulatedInstrument>(InstrumentSetup{});
   SemWindow managerWindow = nullptr;
   RequestLog requests;
-  std::thread pump;
-  std::condition_variable pumpWake;
-  bool pumpStopping = false;
+  plat::ThreadHandle pump = nullptr;
+  plat::Event pumpWake;
+  bool pumpStopping = false;  // with mutex
 
   ~Simulator() { StopPump(); }
 
   // Called without the lock held: the pump needs it to finish.
   void StopPump() {
-    if (!pump.joinable()) return;
+    if (pump == nullptr) return;
     {
-      std::lock_guard<std::mutex> guard(mutex);
+      plat::LockGuard guard(mutex);
       pumpStopping = true;
     }
-    pumpWake.notify_all();
-    pump.join();
+    pumpWake.Set();
+    plat::NativePlatform().joinThread(pump);
+    pump = nullptr;
     pumpStopping = false;
+    pumpWake.Reset();
   }
 
-  void StartPump() {
-    pump = std::thread([this] {
-      std::unique_lock<std::mutex> lock(mutex);
-      while (!pumpStopping) {
-        pumpWake.wait_for(lock, kPumpPeriod);
-        if (!pumpStopping) instrument->AdvanceTo(clock->NowMs());
-      }
-    });
+  // The simulator's own thread, not the service's: the native table, which
+  // a test's failing thread starts do not reach.
+  void StartPump() { pump = plat::NativePlatform().startThread(RunPump, this); }
+
+  static void RunPump(void* self) {
+    auto& simulator = *static_cast<Simulator*>(self);
+    for (;;) {
+      simulator.pumpWake.Wait(kPumpPeriodMs);
+      plat::LockGuard guard(simulator.mutex);
+      if (simulator.pumpStopping) return;
+      simulator.instrument->AdvanceTo(simulator.clock->NowMs());
+    }
   }
 };
 
@@ -107,7 +113,7 @@ std::int64_t ResultValue(Result result) {
 template <typename Result, typename Body, typename Describe>
 Result Enter(SemOp op, Body body, Describe describe) {
   Simulator& simulator = TheSimulator();
-  std::lock_guard<std::mutex> guard(simulator.mutex);
+  plat::LockGuard guard(simulator.mutex);
   const std::int64_t now = simulator.clock->NowMs();
   simulator.instrument->AdvanceTo(now);
   const std::optional<std::int32_t> forced = simulator.instrument->overrides().Forced(op);
@@ -149,7 +155,7 @@ bool ApplySimulatorOptions(const SimulatorOptions& options, std::shared_ptr<cons
   Simulator& simulator = TheSimulator();
   simulator.StopPump();
   {
-    std::lock_guard<std::mutex> guard(simulator.mutex);
+    plat::LockGuard guard(simulator.mutex);
     instrument->SetManagerWindow(simulator.managerWindow);
     instrument->AdvanceTo(clock->NowMs());
     simulator.instrument = std::move(instrument);
@@ -161,33 +167,33 @@ bool ApplySimulatorOptions(const SimulatorOptions& options, std::shared_ptr<cons
 
 void SetManagerWindow(SemWindow window) {
   Simulator& simulator = TheSimulator();
-  std::lock_guard<std::mutex> guard(simulator.mutex);
+  plat::LockGuard guard(simulator.mutex);
   simulator.managerWindow = window;
   simulator.instrument->SetManagerWindow(window);
 }
 
 void InjectFault(Fault fault) {
   Simulator& simulator = TheSimulator();
-  std::lock_guard<std::mutex> guard(simulator.mutex);
+  plat::LockGuard guard(simulator.mutex);
   simulator.instrument->AdvanceTo(simulator.clock->NowMs());
   simulator.instrument->InjectFault(fault);
 }
 
 bool RefuseOperation(std::string_view name, std::string* error) {
   Simulator& simulator = TheSimulator();
-  std::lock_guard<std::mutex> guard(simulator.mutex);
+  plat::LockGuard guard(simulator.mutex);
   return simulator.instrument->overrides().Refuse(name, error);
 }
 
 bool PinResult(std::string_view entry, std::string* error) {
   Simulator& simulator = TheSimulator();
-  std::lock_guard<std::mutex> guard(simulator.mutex);
+  plat::LockGuard guard(simulator.mutex);
   return simulator.instrument->overrides().Pin(entry, error);
 }
 
 void ClearOverrides() {
   Simulator& simulator = TheSimulator();
-  std::lock_guard<std::mutex> guard(simulator.mutex);
+  plat::LockGuard guard(simulator.mutex);
   simulator.instrument->overrides().Clear();
 }
 
@@ -196,7 +202,7 @@ ScreenSnapshot ReadScreen() {
   ScreenSnapshot snapshot;
   snapshot.requests.reserve(kKeptRequests);
   snapshot.changes.reserve(kKeptRequests);
-  std::lock_guard<std::mutex> guard(simulator.mutex);
+  plat::LockGuard guard(simulator.mutex);
   // Not brought up to the present: the pump does that, and a reader must
   // not decide when the instrument's time moves.
   snapshot.state = simulator.instrument->Screen();
@@ -207,13 +213,13 @@ ScreenSnapshot ReadScreen() {
 
 void KeepRequests(bool on) {
   Simulator& simulator = TheSimulator();
-  std::lock_guard<std::mutex> guard(simulator.mutex);
+  plat::LockGuard guard(simulator.mutex);
   simulator.requests.Keep(on);
 }
 
 std::optional<CaptureRecord> LastCapture() {
   Simulator& simulator = TheSimulator();
-  std::lock_guard<std::mutex> guard(simulator.mutex);
+  plat::LockGuard guard(simulator.mutex);
   simulator.instrument->AdvanceTo(simulator.clock->NowMs());
   return simulator.instrument->LastCapture();
 }

@@ -281,6 +281,18 @@ int WriteProfileValue(const char* section, const char* key, const char* value, c
   return done ? 1 : 0;
 }
 
+SettingsFolder CheckSettingsFolder(const char* file) {
+  const std::string folder = FolderOf(file);
+  struct stat status {};
+  if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return SettingsFolder::kMissing;
+  std::string probe = folder + "/.vesk-probe-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return SettingsFolder::kNotWritable;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return SettingsFolder::kWritable;
+}
+
 int RemoveProfileLeftovers(const char* file) {
   if (file == nullptr || file[0] == '\0') return 0;
   const Place place = PlaceOf(file);

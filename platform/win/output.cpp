@@ -19,11 +19,14 @@ bool HasStream(DWORD which) {
 
 }  // namespace
 
+// Attached also when both streams are redirected: the console's Ctrl+C and
+// its closing then still reach the program, which is what an operator
+// expects of a program started from that prompt.
 void UseParentConsole() {
   const bool hasOutput = HasStream(STD_OUTPUT_HANDLE);
   const bool hasError = HasStream(STD_ERROR_HANDLE);
-  if (hasOutput && hasError) return;  // redirected: keep what the starter chose
-  if (::AttachConsole(ATTACH_PARENT_PROCESS) == FALSE) return;  // no console: the debugger output only
+  if (::AttachConsole(ATTACH_PARENT_PROCESS) == FALSE) return;  // no console: what the starter gave, if anything
+  // Redirected streams stay what the starter chose.
   if (!hasOutput) (void)std::freopen("CONOUT$", "w", stdout);
   if (!hasError) (void)std::freopen("CONOUT$", "w", stderr);
 }

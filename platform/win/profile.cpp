@@ -37,6 +37,20 @@ int WriteProfileValue(const char* section, const char* key, const char* value, c
 
 int RemoveProfileLeftovers(const char*) { return 0; }
 
+SettingsFolder CheckSettingsFolder(const char* file) {
+  const std::string folder = FolderOf(file);
+  const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return SettingsFolder::kMissing;
+  }
+  char probe[MAX_PATH + 16] = {};  // GetTempFileNameA creates the file
+  if (folder.size() > MAX_PATH - 14 || ::GetTempFileNameA(folder.c_str(), "vsk", 0, probe) == 0) {
+    return SettingsFolder::kNotWritable;
+  }
+  ::DeleteFileA(probe);
+  return SettingsFolder::kWritable;
+}
+
 const char* ImageSaveSettingsPath() { return settingsPath.c_str(); }
 
 void SetImageSaveSettingsPath(const char* path) { settingsPath = path != nullptr ? path : ""; }

@@ -1,10 +1,11 @@
 // Stop requests on Windows: console control events. The system runs the
 // control handler on a thread of its own for each event, so the program's
 // handler is called there, outside any signal context. Ctrl+C and
-// Ctrl+Break are taken over entirely; for a closed console window (and a
-// log-off or shut-down) the system ends the process once the control
-// handler returns, so the handler waits a little for the program to leave
-// in order first.
+// Ctrl+Break are taken over entirely. For a closed console window (and a
+// log-off or shut-down, which reach only programs without windows) the
+// system ends the process once the control handler returns, so the handler
+// waits, giving the program the time to leave in order and end the process
+// itself, with its own exit code.
 #include <windows.h>
 
 #include "platform/stop_requests.h"
@@ -18,10 +19,10 @@ constexpr DWORD kCloseGraceMs = 4000;
 
 struct Watch {
   CRITICAL_SECTION section;  // held while the program's handler runs
+  bool installed = false;    // the control handler, once installed, stays
   bool watching = false;
   StopRequestHandler handler = nullptr;
   void* context = nullptr;
-  HANDLE ended = nullptr;  // manual-reset event: set once watching has ended
 
   Watch() { ::InitializeCriticalSection(&section); }
 };
@@ -36,13 +37,10 @@ Watch& TheWatch() {
 BOOL WINAPI ControlHandler(DWORD event) {
   Watch& watch = TheWatch();
   ::EnterCriticalSection(&watch.section);
-  const bool handled = watch.watching;
-  if (handled) watch.handler(watch.context);
-  const HANDLE ended = watch.ended;
+  if (watch.watching) watch.handler(watch.context);
   ::LeaveCriticalSection(&watch.section);
-  if (!handled) return FALSE;
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    ::WaitForSingleObject(ended, kCloseGraceMs);
+    ::Sleep(kCloseGraceMs);
   }
   return TRUE;
 }
@@ -54,9 +52,8 @@ bool WatchStopRequests(StopRequestHandler handler, void* context) {
   ::EnterCriticalSection(&watch.section);
   bool started = false;
   if (!watch.watching && handler != nullptr) {
-    if (watch.ended == nullptr) watch.ended = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (watch.ended != nullptr && ::SetConsoleCtrlHandler(ControlHandler, TRUE) != FALSE) {
-      ::ResetEvent(watch.ended);
+    if (!watch.installed) watch.installed = ::SetConsoleCtrlHandler(ControlHandler, TRUE) != FALSE;
+    if (watch.installed) {
       watch.handler = handler;
       watch.context = context;
       watch.watching = true;
@@ -67,15 +64,14 @@ bool WatchStopRequests(StopRequestHandler handler, void* context) {
   return started;
 }
 
+// The control handler stays installed and ignores what comes: removing it
+// would wait for the system's console lock, which a closed console's
+// handler call holds while it waits for the program to end.
 void StopWatchingStopRequests() {
   Watch& watch = TheWatch();
   // Waits for a handler call in progress, which holds the section.
   ::EnterCriticalSection(&watch.section);
-  if (watch.watching) {
-    ::SetConsoleCtrlHandler(ControlHandler, FALSE);
-    watch.watching = false;
-    ::SetEvent(watch.ended);
-  }
+  watch.watching = false;
   ::LeaveCriticalSection(&watch.section);
 }
 

@@ -1,11 +1,13 @@
 #include "tests/e2e/service_process.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +52,38 @@ bool PortAccepts(int port) {
   const plat::SocketHandle socket = plat::NativePlatform().connectTo("127.0.0.1", static_cast<std::uint16_t>(port));
   if (socket == plat::kInvalidSocket) return false;
   plat::NativePlatform().closeSocket(socket);
+  return true;
+}
+
+namespace {
+
+// A row of /proc/net/tcp or tcp6 in the listening state (0A) whose local
+// address ends in the port, in hexadecimal.
+bool ListedAsListening(const char* table, int port) {
+  std::ifstream rows(table);
+  std::string line;
+  char suffix[8];
+  std::snprintf(suffix, sizeof suffix, ":%04X", static_cast<unsigned>(port));
+  while (std::getline(rows, line)) {
+    char local[64] = {};
+    char state[8] = {};
+    if (std::sscanf(line.c_str(), " %*s %63s %*s %7s", local, state) != 2) continue;
+    const std::string address = local;
+    if (std::strcmp(state, "0A") == 0 && address.size() > 5 && address.compare(address.size() - 5, 5, suffix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool WaitUntilListening(int port, std::uint32_t timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!ListedAsListening("/proc/net/tcp", port) && !ListedAsListening("/proc/net/tcp6", port)) {
+    if (Clock::now() > deadline) return false;
+    PauseBriefly();
+  }
   return true;
 }
 

@@ -23,6 +23,11 @@ std::string ConfigFile(const std::string& name);
 int FreePort();
 // True when something accepts connections on the loopback port.
 bool PortAccepts(int port);
+// Waits until a socket listens on the port, without connecting to it (a
+// connection would show in the service's output): its "listen..." line
+// comes just before the listen call, which a slow (emulated) service may
+// not have made yet.
+bool WaitUntilListening(int port, std::uint32_t timeoutMs);
 
 class ServiceProcess {
  public:

@@ -45,6 +45,7 @@ class ServiceTest : public ::testing::Test {
   std::unique_ptr<ServiceProcess> Serving(const std::string& registry, std::vector<std::string> extra = {}) {
     auto process = Launch(registry, std::move(extra));
     EXPECT_TRUE(process->WaitForStandardError(kListening, kWatchdogMs)) << process->StandardError();
+    EXPECT_TRUE(WaitUntilListening(port, kWatchdogMs));
     return process;
   }
 

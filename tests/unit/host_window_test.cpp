@@ -76,7 +76,9 @@ void FakeStop() {
 }
 void FakeInitialiseLock() { Note("initialise DispatchLock"); }
 void FakeDeleteLock() { Note("delete DispatchLock"); }
-constexpr host::HostServices kRecordingServices = {FakeStartListener, FakeStop, FakeInitialiseLock, FakeDeleteLock};
+void FakeCheckSettingsFolder() { Note("check settings folder"); }
+constexpr host::HostServices kRecordingServices = {FakeStartListener, FakeStop, FakeInitialiseLock, FakeDeleteLock,
+                                                   FakeCheckSettingsFolder};
 
 // The manager application's window, on a thread of its own.
 LResult ManagerProcedure(WindowHandle window, MessageId message, WParam wParam, LParam lParam) {
@@ -241,7 +243,8 @@ const std::string kLeavingSteps[] = {"manager 1233 101 2",
 TEST_F(HostWindowTest, StartUpStepsRunInOrderWhileTheWindowIsCreated) {
   ASSERT_NE(Create(Registry("dword:00000001", "dword:00000001")), nullptr);
   EXPECT_EQ(TakeSteps(), (Steps{"sem GetManagerHandle", "initialise DispatchLock", "sem SetVeskHandle",
-                                "sem SetWindowHandle", "listen 4321", "manager 1233 100 2"}));
+                                "sem SetWindowHandle", "check settings folder", "listen 4321",
+                                "manager 1233 100 2"}));
   const auto handle = static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(window));
   EXPECT_EQ(scope_double::CallsTo(SemOp::SetVeskHandle)[0].args, (std::vector<std::int64_t>{handle}));
   EXPECT_EQ(scope_double::CallsTo(SemOp::SetWindowHandle)[0].args, (std::vector<std::int64_t>{handle, 1}));
@@ -349,6 +352,17 @@ TEST_F(HostWindowTest, ExitCommandAndCloseRequestDestroyTheWindow) {
     EXPECT_TRUE(PumpUntilIdle());
     plat::ResetHeadlessDisplayRecord();
   }
+}
+
+// Log-off and shut-down: the leaving steps run before the message returns,
+// as the process may be ended right after; a cancelled end changes nothing.
+TEST_F(HostWindowTest, EndOfTheSessionRunsTheLeavingStepsAtOnce) {
+  Started();
+  EXPECT_EQ(Send(plat::kWmEndSession, 0, 0), 0);
+  EXPECT_TRUE(TakeSteps().empty());
+  EXPECT_EQ(Send(plat::kWmEndSession, 1, 0), 0);
+  EXPECT_EQ(TakeSteps(), (Steps(std::begin(kLeavingSteps), std::end(kLeavingSteps))));
+  EXPECT_TRUE(PumpUntilIdle());
 }
 
 TEST_F(HostWindowTest, AboutCommandShowsTheAboutBoxAndTheServiceGoesOn) {
@@ -529,7 +543,7 @@ TEST_F(RunHostTest, ManagerQuitRequestEndsTheServiceInOrder) {
   EXPECT_EQ(exitCode.get(), 0);
   EXPECT_EQ(standIn.Received(), (Received{kStarted, kLeaving}));
   EXPECT_EQ(standIn.QuitRequestsSent(), 1);
-  EXPECT_EQ(TakeSteps(), (Steps{"initialise DispatchLock", "listen 4321",
+  EXPECT_EQ(TakeSteps(), (Steps{"initialise DispatchLock", "check settings folder", "listen 4321",
                                 "stop connections, icons deleted " + std::to_string(kIconDeletesRecorded),
                                 "delete DispatchLock"}));
   EXPECT_EQ(plat::FindWindowByClass("VESK"), nullptr);
@@ -549,6 +563,35 @@ TEST_F(RunHostTest, QuitRequestedBeforeTheServiceStartsIsCarriedOutOnItsStart) {
   EXPECT_EQ(exitCode.get(), 0);
   ASSERT_TRUE(standIn.WaitFor(kLeaving, 5000));
   EXPECT_EQ(standIn.Received(), (Received{kStarted, kLeaving}));
+}
+
+// Ctrl+C, Ctrl+Break and a closed console reach RequestLeave on a thread of
+// the system's: the same leave as the manager's quit request, also when
+// asked before the window exists, and once only when asked twice.
+TEST_F(RunHostTest, StopRequestLeavesAsTheManagersQuitRequestDoes) {
+  manager::ManagerStandIn standIn;
+  ASSERT_TRUE(standIn.Start());
+  scope_double::SetManagerHandle(standIn.Window());
+  UseRegistry(Registry("dword:00000001", nullptr));
+  for (const bool early : {false, true}) {
+    SCOPED_TRACE(early);
+    const std::string name = instanceName + (early ? "-early" : "");  // the lock stays held
+    options.instanceName = name.c_str();
+    TakeSteps();
+    if (early) host::RequestLeave();
+    std::future<int> exitCode = RunInBackground();
+    if (!early) {
+      ASSERT_TRUE(standIn.WaitFor(kStarted, 5000));
+      std::thread([] { host::RequestLeave(); }).join();
+      host::RequestLeave();
+    }
+    ASSERT_EQ(exitCode.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(exitCode.get(), 0);
+    EXPECT_EQ(CountOfStep(TakeSteps(), "delete DispatchLock"), 1);
+  }
+  standIn.Stop();
+  EXPECT_EQ(standIn.Received(), (Received{kStarted, kLeaving, kStarted, kLeaving}));
+  EXPECT_EQ(standIn.QuitRequestsSent(), 0);  // the service asked itself
 }
 
 }  // namespace

@@ -128,5 +128,29 @@ TEST_F(ProfileTest, StartUpRemovesTheTemporariesOfInterruptedWrites) {
   EXPECT_EQ(ReadFileBytes(directory.File("seminfo.ini.a1B2c3")), "");
 }
 
+// The start-up check of the settings folder: a probe file is made and
+// removed, so nothing is left behind, and a file where the folder should
+// be counts as missing.
+TEST_F(ProfileTest, SettingsFolderCheckTellsMissingFromWritable) {
+  EXPECT_EQ(plat::CheckSettingsFolder(directory.File("seminfo.ini").c_str()), plat::SettingsFolder::kWritable);
+  EXPECT_EQ(plat::CheckSettingsFolder(directory.File("none" + std::string(TempDir::kSeparator) + "seminfo.ini").c_str()),
+            plat::SettingsFolder::kMissing);
+  const std::string file = directory.Write("plain", "x");
+  EXPECT_EQ(plat::CheckSettingsFolder((file + TempDir::kSeparator + "seminfo.ini").c_str()),
+            plat::SettingsFolder::kMissing);
+  EXPECT_EQ(plat::RemoveProfileLeftovers(directory.File("seminfo.ini").c_str()), 0);
+  EXPECT_FALSE(FileExists(directory.File("seminfo.ini")));
+}
+
+TEST(FolderOfTest, IsEverythingBeforeTheLastSeparator) {
+  EXPECT_EQ(plat::FolderOf("seminfo.ini"), ".");
+  EXPECT_EQ(plat::FolderOf("/seminfo.ini"), "/");
+  EXPECT_EQ(plat::FolderOf("/run/vesk/seminfo.ini"), "/run/vesk");
+#if defined(_WIN32)
+  EXPECT_EQ(plat::FolderOf("C:\\SEM\\seminfo.ini"), "C:\\SEM");
+  EXPECT_EQ(plat::FolderOf("C:\\seminfo.ini"), "C:\\");
+#endif
+}
+
 }  // namespace
 }  // namespace vesk::testing

@@ -3,7 +3,7 @@
 
     /usr/bin/python3 tests/windows/check_executable.py EXE [--machine i386|amd64]
         [--xp-allow-list tests/windows/xp_sp3_imports.txt]
-        [--trell32 scope/sem_operations.def | --no-trell32]
+        [--trell32 scope/sem_operations.def | --no-trell32] [--console]
 
 Prints one line per failed check and a summary; exits 1 if anything failed.
 Needs Debian's python3-pefile (run with /usr/bin/python3).
@@ -92,6 +92,7 @@ VERSION = {
 # ---- the program's headers and imports ---------------------------------------
 MACHINES = {"i386": (0x14C, 0x10B), "amd64": (0x8664, 0x20B)}  # machine, optional-header magic
 SUBSYSTEM_WINDOWS_GUI = 2
+SUBSYSTEM_WINDOWS_CUI = 3
 XP_VERSIONS = ((4, 0), (5, 1))  # lowest and highest subsystem/OS version XP's loader takes
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll",
                "ws2_32.dll", "wsock32.dll", "msvcrt.dll", "gdi32.dll"}
@@ -341,9 +342,11 @@ def check_machine(exe, options):
 
 
 def check_subsystem(exe, options):
+    expected, what = ((SUBSYSTEM_WINDOWS_CUI, "Windows console") if options.console
+                      else (SUBSYSTEM_WINDOWS_GUI, "Windows GUI"))
     found = exe.OPTIONAL_HEADER.Subsystem
-    return [] if found == SUBSYSTEM_WINDOWS_GUI else [
-        f"subsystem: expected {SUBSYSTEM_WINDOWS_GUI} (Windows GUI), found {found} "
+    return [] if found == expected else [
+        f"subsystem: expected {expected} ({what}), found {found} "
         f"({pefile.SUBSYSTEM_TYPE.get(found, 'unknown')})"]
 
 
@@ -484,6 +487,11 @@ def always(options):
     return True
 
 
+def service(options):
+    """The service's resources: not in the command-line client."""
+    return not options.console
+
+
 CHECKS = [
     # (name, whether the options ask for it, check(exe, options) -> failures)
     ("machine", lambda options: options.machine, check_machine),
@@ -492,12 +500,12 @@ CHECKS = [
     ("imported DLLs", always, check_imported_dlls),
     ("XP SP3 imports", lambda options: options.xp_allow_list, check_xp_imports),
     ("TRELL32.dll imports", always, check_trell32_imports),
-    ("strings", always, check_strings),
-    ("icons", always, check_icons),
-    ("menus", always, check_menus),
-    ("accelerators", always, check_accelerators),
-    ("dialogs", always, check_dialogs),
-    ("version block", always, check_version),
+    ("strings", service, check_strings),
+    ("icons", service, check_icons),
+    ("menus", service, check_menus),
+    ("accelerators", service, check_accelerators),
+    ("dialogs", service, check_dialogs),
+    ("version block", service, check_version),
 ]
 
 
@@ -537,6 +545,8 @@ def parse_arguments(arguments=None):
     parser.add_argument("exe")
     parser.add_argument("--machine", choices=sorted(MACHINES))
     parser.add_argument("--xp-allow-list", metavar="FILE", help="dll!Function a line: the only imports allowed")
+    parser.add_argument("--console", action="store_true",
+                        help="a console program without the service's resources (vesk-client.exe)")
     trell32 = parser.add_mutually_exclusive_group()
     trell32.add_argument("--trell32", metavar="DEF", help="scope/sem_operations.def: TRELL32.dll imports exactly these")
     trell32.add_argument("--no-trell32", action="store_true", help="no TRELL32.dll imports (the default)")

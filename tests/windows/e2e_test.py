@@ -3,9 +3,10 @@
 
 Starts the real Windows program with the wine loader, sets its enable flags
 in the prefix's registry, talks TCP to it on 127.0.0.1 and sends it the
-manager application's window messages through vesk_send_message.exe.
+manager application's window messages through vesk_send_message.exe; for
+Ctrl+C, vesk_console_event.exe starts it in a console of its own.
 
-Environment: VESK_EXE, VESK_SEND_MESSAGE, VESK_WINE_LOADER (wine64 for a
+Environment: VESK_EXE, VESK_SEND_MESSAGE, VESK_CONSOLE_EVENT, VESK_WINE_LOADER (wine64 for a
 64-bit build), WINEPREFIX (else VESK_DEFAULT_WINEPREFIX; created when it
 has no system.reg). Run by CTest as vesk_wine_e2e.
 """
@@ -20,6 +21,7 @@ import threading
 import time
 import unittest
 
+INSTALL_TXT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging", "INSTALL.txt")
 WATCHDOG = 30.0  # seconds for any one wait; wine is slow to start on a busy machine
 LISTENING = b"listen..."
 VESK_KEY = r"HKLM\SOFTWARE\ZELK\Vesk\Settings"
@@ -37,7 +39,7 @@ def required(name):
     return value
 
 
-LOADER = EXE = SEND_MESSAGE = WINESERVER = None
+LOADER = EXE = SEND_MESSAGE = CONSOLE_EVENT = WINESERVER = None
 ENV = {}
 
 
@@ -61,8 +63,9 @@ def wine(*args, check=True):
 
 
 def setUpModule():
-    global LOADER, EXE, SEND_MESSAGE, WINESERVER
+    global LOADER, EXE, SEND_MESSAGE, CONSOLE_EVENT, WINESERVER
     LOADER, EXE, SEND_MESSAGE = required("VESK_WINE_LOADER"), required("VESK_EXE"), required("VESK_SEND_MESSAGE")
+    CONSOLE_EVENT = required("VESK_CONSOLE_EVENT")
     # The server of the loader's own wine installation, else the one in PATH.
     beside = os.path.join(os.path.dirname(LOADER), "wineserver")
     WINESERVER = beside if os.access(beside, os.X_OK) else shutil.which("wineserver")
@@ -125,6 +128,20 @@ def send_message(message, wparam, lparam=0):
     return wine(SEND_MESSAGE, WINDOW_CLASS, str(message), str(wparam), str(lparam), check=False)
 
 
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")  # wine's drive for the Unix root
+
+
+def install_txt_block(after):
+    """The indented lines that INSTALL.txt shows after a sentence ending in `after`."""
+    with open(INSTALL_TXT, encoding="ascii") as file:
+        text = file.read()
+    found = re.search(re.escape(after) + r"\n\n((?:  .+\n)+)", text)
+    if not found:
+        raise AssertionError(f"INSTALL.txt has no lines after {after!r}")
+    return [line.strip() for line in found.group(1).splitlines()]
+
+
 def request(code, body=b"", status=0, reserved=b"\0\0\0\0"):
     return struct.pack(">H4s4sh4s", 16 + len(body), b"\0\0\0\0", code, status, reserved) + body
 
@@ -173,15 +190,20 @@ class Client:
 class Service:
     """One VESK.exe under wine, its output collected as it comes."""
 
-    def __init__(self, test, port, *extra):
+    def __init__(self, test, port, *extra, in_console=False):
+        """in_console: started by vesk_console_event in a console of its
+        own; a line "c" on self.proc.stdin sends that console Ctrl+C."""
         self.test, self.port = test, port
         folder = tempfile.mkdtemp(prefix="vesk-wine-")
         test.addCleanup(shutil.rmtree, folder, True)
-        windows_folder = "Z:" + folder.replace("/", "\\")  # wine's drive for the Unix root
+        windows_folder = windows_path(folder)
+        command = [EXE, "--port", str(port), "--settings-file", windows_folder + "\\seminfo.ini",
+                   "--image-folder", windows_folder, "--time-scale", "0", *extra]
+        if in_console:
+            command = [CONSOLE_EVENT, windows_path(EXE)] + command[1:]
         self.proc = subprocess.Popen(
-            [LOADER, EXE, "--port", str(port), "--settings-file", windows_folder + "\\seminfo.ini",
-             "--image-folder", windows_folder, "--time-scale", "0", *extra],
-            env=ENV, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            [LOADER, *command], env=ENV, cwd=folder, stdin=subprocess.PIPE if in_console else subprocess.DEVNULL,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         test.addCleanup(self.close)
         self.output, self.errors = bytearray(), bytearray()  # stdout read only so that it never fills
         self.changed = threading.Condition()
@@ -240,13 +262,14 @@ class Service:
         if self.proc.poll() is None:
             self.proc.kill()
         self.proc.wait(WATCHDOG)
-        for stream in (self.proc.stdout, self.proc.stderr):
-            stream.close()
+        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            if stream is not None:
+                stream.close()
 
 
 class WineTestCase(unittest.TestCase):
-    def start(self, *extra, port=None):
-        return Service(self, port or free_port(), *extra)
+    def start(self, *extra, port=None, in_console=False):
+        return Service(self, port or free_port(), *extra, in_console=in_console)
 
     def serve(self, *extra):
         return self.start(*extra).serving()
@@ -323,6 +346,27 @@ class RunningServiceTest(WineTestCase):
         self.assertEqual(send_message(MANAGER_REQUEST, 2), (0, b""))
         self.assertEqual(service.wait_exit(), 0)
         self.assertRegex(service.stderr(), rb"manager: received 1233 101 2\r?\n")
+
+    def test_ctrl_c_in_its_console_leaves_as_the_manager_quit_request_does(self):
+        # Ctrl+Break and closing the console take the same handler; wine
+        # delivers only Ctrl+C to a whole console.
+        service = self.start("--log-manager", in_console=True).serving()
+        self.assert_fxsr_served(service)
+        service.proc.stdin.write(b"c\n")
+        service.proc.stdin.flush()
+        self.assertEqual(service.wait_exit(), 0)
+        self.assertRegex(service.stderr(), rb"manager: sent 1224 2 0\r?\nmanager: received 1233 101 2\r?\n")
+
+    def test_first_lines_are_those_that_install_txt_shows(self):
+        missing = windows_path(tempfile.gettempdir()) + "\\vesk-no-such-folder"
+        service = self.serve("--settings-file", missing + "\\seminfo.ini")
+        warning = install_txt_block("one line comes before them:")[0].replace("C:\\SEM", missing)
+        expected = [warning] + install_txt_block("with the control PC's own address):")
+        lines = service.stderr().decode("ascii", errors="replace").splitlines()
+        self.assertEqual(len(lines), len(expected), lines)
+        for line, shown in zip(lines, expected):
+            pattern = re.escape(shown).replace(r"192\.168\.0\.10", r"\d+\.\d+\.\d+\.\d+")
+            self.assertRegex(line, "^" + pattern + "$")
 
     def test_taken_port_reports_the_bind_error_in_code_page_932(self):
         port = free_port()

@@ -50,8 +50,9 @@ def main() -> None:
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=22300)
     parser.add_argument("--image-folder", default="build/run/images")
+    parser.add_argument("--timeout", type=float, default=10.0, help="seconds per command beyond its own wait")
     options = parser.parse_args()
-    with vesk.Scope(options.host, options.port, image_folder=options.image_folder) as scope:
+    with vesk.Scope(options.host, options.port, timeout=options.timeout, image_folder=options.image_folder) as scope:
         scope.high_voltage_on()
         joined = mosaic(scope)
     path = os.path.join(options.image_folder, "mosaic", "mosaic.png")

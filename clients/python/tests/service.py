@@ -18,6 +18,32 @@ if PACKAGE not in sys.path:
     sys.path.insert(0, PACKAGE)
 
 
+# What the build under test can do and how fast it runs, from CTest: a
+# build without the image codecs saves BMP only, and an emulated one (the
+# 32-bit build under qemu) renders captures several times slower.
+IMAGE_CODECS = os.environ.get("VESK_IMAGE_CODECS", "ON") != "OFF"
+SLOWDOWN = float(os.environ.get("VESK_TEST_SLOWDOWN") or 1)
+
+
+def _stretch_default_timeout(scope_class):
+    """The clients' default time-out, times SLOWDOWN: a capture alone takes
+    seconds under emulation. Time-outs that a test gives stay as given."""
+    initialise = scope_class.__init__
+
+    def stretched(self, *args, timeout=10.0 * SLOWDOWN, **options):
+        initialise(self, *args, timeout=timeout, **options)
+
+    scope_class.__init__ = stretched
+
+
+if SLOWDOWN != 1:
+    import vesk
+    import vesk.aio
+
+    _stretch_default_timeout(vesk.Scope)
+    _stretch_default_timeout(vesk.aio.Scope)
+
+
 def executable():
     return os.environ.get("VESK_EXECUTABLE") or os.path.join(SOURCE, "build", "default", "app", "vesk")
 

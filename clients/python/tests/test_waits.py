@@ -9,7 +9,7 @@ import types
 import unittest
 from unittest import mock
 
-from service import Service
+from service import IMAGE_CODECS, Service
 
 import vesk
 import vesk._operations
@@ -85,6 +85,8 @@ class Images(unittest.TestCase):
                 self.assertEqual(image.metadata["magnification"], 2000)
                 self.assertAlmostEqual(image.pixel_size_um, 128000.0 / 2000 / 640)
                 self.assertGreater(image.pixels.std(), 1.0)
+                if not IMAGE_CODECS:
+                    self.skipTest("this build saves BMP only")
                 saved = scope.save_image(r"D:\images\barred.tif", format="tiff", data_bar=True)
                 tiff = vesk.read_image(saved.local_path)  # metadata from the file alone
                 self.assertEqual(tiff.pixels.shape, (512, 640))
