@@ -131,14 +131,15 @@ def check_install(text, names, version, faults):
             fault(f"lists {name}, which is not in the package")
 
     host = source_constants("app/host_window.h")
-    values = {host["kVeskSettingsKey"]: {host["kVeskFlagName"], host["kAllowedClientsName"]},
+    values = {host["kVeskSettingsKey"]: {host["kVeskFlagName"], host["kAllowedClientsName"],
+                                         host["kMaxPerAddressName"]},
               host["kFenkSettingsKey"]: {host["kFenkFlagName"]}}
     view = "SOFTWARE\\WOW6432Node\\"
     for key in re.findall(r"SOFTWARE\\[\w\\.]*\w", text):
         native = key.replace(view, "SOFTWARE\\")
         if native not in values and native != "SOFTWARE\\ZELK":  # "SOFTWARE\ZELK\..." names them all
             fault(f"names the key {key}, which the program does not read")
-    for key, value in re.findall(r"(SOFTWARE\\[\w\\]+)\s+(?:/v\s+)?(Enable\w+|Allowed\w+)", text):
+    for key, value in re.findall(r"(SOFTWARE\\[\w\\]+)\s+(?:/v\s+)?(Enable\w+|Allowed\w+|Max\w+)", text):
         if value not in values.get(key.replace(view, "SOFTWARE\\"), set()):
             fault(f"names the value {value} under {key}, which the program does not read there")
     commands = [line.strip() for line in text.split("\n") if line.strip().startswith("reg add")]
