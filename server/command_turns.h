@@ -45,28 +45,26 @@ class CommandTurns {
   // once it has waited kHandOffAfterMs.
   void Release(int seat);
 
-  // Time charged to a seat so far, in milliseconds; for tests.
-  std::uint64_t UsedMs(int seat);
 
  private:
   struct Seat {
-    std::uint64_t usedMs = 0;
+    std::uint64_t usedUs = 0;  // microseconds: equal commands rarely tie
     std::uint64_t arrival = 0;  // order of waiting, for ties
-    std::uint32_t waitingSinceTick = 0;
+    std::uint64_t waitingSinceUs = 0;
     bool waiting = false;
     plat::Event turn;
   };
 
   std::uint64_t LeastWaitingOr(std::uint64_t otherwise) const;
-  void Grant(int seat, std::uint32_t now);
+  void Grant(int seat, std::uint64_t nowUs);
 
   plat::Lock lock_;
   Seat seats_[kTurnSeatCount];
   int holder_ = -1;  // -1: the turn is free
   int woken_ = -1;   // a waiter woken to take a free turn, not yet running
   int waitingCount_ = 0;
-  std::uint32_t heldSinceTick_ = 0;
-  std::uint64_t servedLevelMs_ = 0;  // used time of the seat last given a turn
+  std::uint64_t heldSinceUs_ = 0;
+  std::uint64_t servedLevelUs_ = 0;  // used time of the seat last given a turn
   std::uint64_t nextArrival_ = 0;
 };
 
