@@ -51,6 +51,7 @@ const plat::PlatformApi& FakePlatform() {
     made.setReceiveTimeout = SetTime;
     made.setKeepAlive = SetTime;
     made.canSendNow = AlwaysReadsReplies;
+    made.peerHasLeft = Done;  // the client stays until its input is used up
     made.writeStandardOutput = Quiet;
     made.writeStandardError = Quiet;
     made.debugOutput = Quiet;
