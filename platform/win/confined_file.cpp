@@ -119,10 +119,11 @@ int RemoveLeftoverParts(const char* folder) {
 
 namespace plat {
 
-// The ANSI file functions take the control PC's own code page.
+// Not converted yet: the ANSI file functions would read the bytes in the
+// host's own code page, which need not be 932; such names become '_'.
 bool FileNameFromCodePage932(const std::string& name, std::string* fileName) {
   *fileName = name;
-  return true;
+  return false;
 }
 
 }  // namespace plat
