@@ -281,7 +281,10 @@ int PeerHasLeft(SocketHandle socket) {
   if (ready == SOCKET_ERROR) return 1;
   if (ready == 0) return 0;
   char next = 0;
-  return ::recv(Native(socket), &next, 1, MSG_PEEK) > 0 ? 0 : 1;
+  const int peeked = ::recv(Native(socket), &next, 1, MSG_PEEK);
+  if (peeked >= 0) return peeked == 0 ? 1 : 0;
+  const int error = ::WSAGetLastError();
+  return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENOTCONN ? 1 : 0;
 }
 
 }  // namespace plat::native
