@@ -15,20 +15,20 @@ namespace plat {
 inline constexpr char kPartSuffix[] = ".vesk-part";
 
 // Writes data to folder/names[0]/.../names[n-1], creating the folders in
-// between. The folder itself must exist. Each name must be a plain file
+// between. The folder and the names are UTF-8 (on POSIX: bytes as the file
+// system takes them). The folder itself must exist. Each name must be a plain file
 // name (no separator, not "." or ".."); a link or a file where a folder
 // belongs refuses the write. The file appears whole or not at all: written
 // as "<name>.vesk-part" and renamed over the name (a link there is replaced,
 // not written through). Returns 1 on success, 0 on failure.
 int WriteFileBelow(const char* folder, const std::vector<std::string>& names, const void* data, std::size_t size);
 
-// A name from the control PC (code page 932) as this host's file system
-// spells it: on POSIX in UTF-8, on Windows the bytes as they are. False when
-// the bytes are no code-page-932 text.
+// A name from the control PC (code page 932) in UTF-8, as WriteFileBelow
+// takes it. False when the bytes are no code-page-932 text.
 bool FileNameFromCodePage932(const std::string& name, std::string* fileName);
 
-// Removes every "*.vesk-part" file at any depth below folder, entering no
-// link. Returns how many were removed.
+// Removes every "*.vesk-part" file at any depth below folder (UTF-8),
+// entering no link. Returns how many were removed.
 int RemoveLeftoverParts(const char* folder);
 
 }  // namespace plat

@@ -113,6 +113,7 @@ class Lock {
   Lock(const Lock&) = delete;
   Lock& operator=(const Lock&) = delete;
   void Enter();
+  bool TryEnter();  // true when entered without waiting
   void Leave();
 
  private:
@@ -145,6 +146,23 @@ class Event {
 
  private:
   alignas(16) unsigned char storage_[128];
+};
+
+// A wake-up for one sleeping thread, lighter than an Event: Post lets the
+// next (or the current) Wait return once; posts do not add up beyond what
+// the caller tracks (post only when the sleeper has not been woken yet). A
+// semaphore on POSIX, an auto-reset event on Windows.
+class Wakeup {
+ public:
+  Wakeup();
+  ~Wakeup();
+  Wakeup(const Wakeup&) = delete;
+  Wakeup& operator=(const Wakeup&) = delete;
+  void Post();
+  void Wait();
+
+ private:
+  alignas(16) unsigned char storage_[32];
 };
 
 // Counts running tasks; Wait returns when the count is back at zero. The

@@ -13,88 +13,179 @@ std::uint64_t NowUs() {
           .count());
 }
 
+constexpr std::uint64_t kLeastChargeUs = 1000;
+
+std::uint64_t Used(const std::atomic<std::uint64_t>& used) { return used.load(std::memory_order_relaxed); }
+
 }  // namespace
 
 std::uint64_t CommandTurns::LeastWaitingOr(std::uint64_t otherwise) const {
   bool found = false;
   std::uint64_t least = otherwise;
   for (const Seat& seat : seats_) {
-    if (seat.waiting && (!found || seat.usedUs < least)) {
-      least = seat.usedUs;
+    if (seat.waiting && (!found || Used(seat.usedUs) < least)) {
+      least = Used(seat.usedUs);
       found = true;
     }
   }
   return least;
 }
 
-void CommandTurns::Join(int seat) {
-  plat::LockGuard guard(lock_);
-  seats_[seat].usedUs = LeastWaitingOr(servedLevelUs_);
-}
-
-void CommandTurns::Grant(int index, std::uint64_t now) {
-  Seat& seat = seats_[index];
-  if (seat.waiting) {
-    seat.waiting = false;
-    --waitingCount_;
-  }
-  holder_ = index;
-  heldSinceUs_ = now;
-  if (seat.usedUs > servedLevelUs_) servedLevelUs_ = seat.usedUs;
-}
-
-void CommandTurns::Take(int index) {
-  Seat& seat = seats_[index];
-  lock_.Enter();
-  const std::uint64_t level = LeastWaitingOr(servedLevelUs_);
+void CommandTurns::RaiseToFloor(Seat& seat, std::uint64_t level) {
   const std::uint64_t floor = level > kReturnCreditMs * 1000u ? level - kReturnCreditMs * 1000u : 0;
-  if (seat.usedUs < floor) seat.usedUs = floor;
-  while (holder_ != index) {
-    if (holder_ < 0) {
-      Grant(index, NowUs());
-      break;
-    }
-    if (!seat.waiting) {
-      seat.waiting = true;
-      seat.arrival = nextArrival_++;
-      seat.waitingSinceUs = NowUs();
-      ++waitingCount_;
-    }
-    // Reset under the lock, Set only under it: no wake-up is lost.
-    seat.turn.Reset();
-    lock_.Leave();
-    while (!seat.turn.Wait(60000)) {
-    }
-    lock_.Enter();
-    if (woken_ == index) woken_ = -1;
+  if (Used(seat.usedUs) < floor) seat.usedUs.store(floor, std::memory_order_relaxed);
+}
+
+void CommandTurns::Join(int seat) {
+  plat::LockGuard guard(queueLock_);
+  seats_[seat].usedUs.store(LeastWaitingOr(Used(servedLevelUs_)), std::memory_order_relaxed);
+}
+
+bool CommandTurns::LongCommandsAbout(std::uint64_t now) const {
+  const std::uint64_t longEnded = longEndedUs_.load();
+  if (longEnded != 0 && now - longEnded < kQueueAfterLongMs * 1000u) return true;
+  const std::uint64_t heldSince = holderSinceUs_.load();
+  return heldSince != 0 && now - heldSince >= kLongCommandMs * 1000u;
+}
+
+// Called with turn_ entered: true when the turn is the seat's, false (and
+// turn_ left) when it was handed to another seat, or to the connections
+// that were already waiting to enter when a long command ended (entering:
+// this is one of them).
+bool CommandTurns::EnteredForSeat(int seat, bool entering) {
+  const int reserved = reservedFor_.load();
+  if (reserved == kFree) return true;
+  if (reserved == seat || (reserved == kForEntering && entering)) {
+    reservedFor_.store(kFree);
+    return true;
   }
-  lock_.Leave();
+  turn_.Leave();
+  return false;
+}
+
+// Only the holder of the turn calls this.
+void CommandTurns::Hold(int index) {
+  Seat& seat = seats_[index];
+  seat.heldSinceUs = NowUs();
+  holderSinceUs_.store(seat.heldSinceUs);
+  if (Used(seat.usedUs) > Used(servedLevelUs_)) servedLevelUs_.store(Used(seat.usedUs), std::memory_order_relaxed);
+}
+
+void CommandTurns::Wake(Seat& seat) {
+  if (seat.woken) return;
+  seat.woken = true;
+  seat.wakeup.Post();
+}
+
+// A free turn: one waiter on its way to try for it is enough, as with a
+// contended lock; the one that has waited longest.
+void CommandTurns::WakeOneWaiter() {
+  Seat* oldest = nullptr;
+  for (Seat& seat : seats_) {
+    if (!seat.waiting) continue;
+    if (seat.woken) return;
+    if (oldest == nullptr || seat.arrival < oldest->arrival) oldest = &seat;
+  }
+  if (oldest != nullptr) Wake(*oldest);
+}
+
+// Waits in the queue until the turn is handed over or found free; true with
+// turn_ entered for the seat, false when the turn must be entered afresh.
+bool CommandTurns::WaitInQueue(int index) {
+  Seat& seat = seats_[index];
+  plat::LockGuard guard(queueLock_);
+  RaiseToFloor(seat, LeastWaitingOr(Used(servedLevelUs_)));
+  seat.waiting = true;
+  seat.arrival = nextArrival_++;
+  seat.waitingSinceUs = NowUs();
+  // Counted before the turn is tried: a holder releasing meanwhile either
+  // sees this waiter and wakes it, or has freed the turn for this try.
+  waitingCount_.fetch_add(1);
+  bool entered = false;
+  for (;;) {
+    seat.woken = false;
+    const int reserved = reservedFor_.load();
+    if (reserved == index) break;  // entered below, once the last holder has left
+    if (reserved == kFree && turn_.TryEnter()) {
+      if (EnteredForSeat(index, false)) {
+        entered = true;
+        break;
+      }
+    }
+    // Posted only under queueLock_ and only while not woken: each post is
+    // taken by exactly one Wait, and none is lost.
+    queueLock_.Leave();
+    seat.wakeup.Wait();
+    queueLock_.Enter();
+  }
+  seat.waiting = false;
+  waitingCount_.fetch_sub(1);
+  return entered;
+}
+
+std::uint64_t CommandTurns::Take(int index) {
+  const std::uint64_t started = NowUs();
+  Seat& seat = seats_[index];
+  RaiseToFloor(seat, Used(servedLevelUs_));
+  if (turn_.TryEnter()) {
+    if (EnteredForSeat(index, false)) {
+      Hold(index);
+      return 0;
+    }
+  } else if (!LongCommandsAbout(started)) {
+    enteringCount_.fetch_add(1);
+    turn_.Enter();
+    enteringCount_.fetch_sub(1);
+    if (EnteredForSeat(index, true)) {
+      Hold(index);
+      return NowUs() - started;
+    }
+  }
+  for (;;) {
+    if (WaitInQueue(index)) break;
+    turn_.Enter();
+    if (EnteredForSeat(index, false)) break;
+  }
+  Hold(index);
+  return NowUs() - started;
 }
 
 void CommandTurns::Release(int index) {
-  plat::LockGuard guard(lock_);
+  Seat& seat = seats_[index];
   const std::uint64_t now = NowUs();
-  const std::uint64_t held = now - heldSinceUs_;
-  seats_[index].usedUs += held > 1000u ? held : 1000u;
-  holder_ = -1;
-  Seat* next = nullptr;
-  for (Seat& seat : seats_) {
-    if (!seat.waiting) continue;
-    if (next == nullptr || seat.usedUs < next->usedUs ||
-        (seat.usedUs == next->usedUs && seat.arrival < next->arrival)) {
-      next = &seat;
+  const std::uint64_t held = now - seat.heldSinceUs;
+  seat.usedUs.store(Used(seat.usedUs) + (held > kLeastChargeUs ? held : kLeastChargeUs), std::memory_order_relaxed);
+  const bool wasLong = held >= kLongCommandMs * 1000u;
+  if (wasLong) longEndedUs_.store(now);
+  holderSinceUs_.store(0);
+  if (waitingCount_.load() == 0) {
+    // Those waiting to enter came while the long command was young; the
+    // turn is theirs before this connection's next command.
+    if (wasLong && enteringCount_.load() > 0) reservedFor_.store(kForEntering);
+    turn_.Leave();
+    if (waitingCount_.load() == 0) return;
+    plat::LockGuard guard(queueLock_);
+    WakeOneWaiter();
+    return;
+  }
+  {
+    plat::LockGuard guard(queueLock_);
+    Seat* next = nullptr;
+    for (Seat& other : seats_) {
+      if (!other.waiting) continue;
+      if (next == nullptr || Used(other.usedUs) < Used(next->usedUs) ||
+          (Used(other.usedUs) == Used(next->usedUs) && other.arrival < next->arrival)) {
+        next = &other;
+      }
+    }
+    if (next != nullptr && (wasLong || now - next->waitingSinceUs >= kHandOffAfterMs * 1000u)) {
+      reservedFor_.store(static_cast<int>(next - seats_));
+      Wake(*next);
+    } else {
+      WakeOneWaiter();
     }
   }
-  if (next == nullptr) return;
-  const int nextIndex = static_cast<int>(next - seats_);
-  if (held >= kLongCommandMs * 1000u || now - next->waitingSinceUs >= kHandOffAfterMs * 1000u) {
-    Grant(nextIndex, now);
-  } else if (woken_ >= 0) {
-    return;  // one woken waiter not yet running is enough to keep the turn busy
-  }
-  woken_ = nextIndex;
-  next->turn.Set();
+  turn_.Leave();
 }
-
 
 }  // namespace vesk

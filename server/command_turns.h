@@ -5,6 +5,7 @@
 // long ones take the rest in turn.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -17,15 +18,18 @@ inline constexpr int kTurnSeatCount = 20;  // one per client slot
 // credit of its whole silence, which would let it hold the instrument for as
 // long as it had been away.
 inline constexpr std::uint32_t kReturnCreditMs = 1000;
-// After a quick command, while the most deserving waiter has waited less
-// than kHandOffAfterMs, a released turn is free for whoever comes first, as
-// with a plain lock: handing every sub-millisecond command to a sleeping
-// thread would leave the instrument idle while it wakes (20 clients of
-// quick reads lost over half their throughput that way). After a command of kLongCommandMs or
-// more, or a wait that long, the turn is handed to that waiter and nobody
-// else may take it.
-inline constexpr std::uint32_t kHandOffAfterMs = 2;
-inline constexpr std::uint32_t kLongCommandMs = 5;
+// A command held this long is a long one: longer than a thread of a busy
+// host is kept from running (a quick command preempted on a loaded machine
+// must not count), shorter than the service's waiting commands. While one runs, and for
+// kQueueAfterLongMs after one ended, every connection that finds the turn
+// taken waits in the queue, and each turn is handed to the least-used
+// waiter. Among quick commands alone, connections wait on the turn as on a
+// plain lock (the queue's hand-offs to sleeping threads cost a quarter of
+// the throughput of 20 clients of quick reads), unless the least-used
+// waiter has waited kHandOffAfterMs: then it is handed the turn.
+inline constexpr std::uint32_t kLongCommandMs = 50;
+inline constexpr std::uint32_t kQueueAfterLongMs = 1000;
+inline constexpr std::uint32_t kHandOffAfterMs = 20;
 
 class CommandTurns {
  public:
@@ -38,33 +42,50 @@ class CommandTurns {
   // it neither jumps the queue nor starves.
   void Join(int seat);
   // Blocks until it is the seat's turn; the turn is held until Release.
-  void Take(int seat);
+  // Returns how long it waited, in microseconds.
+  std::uint64_t Take(int seat);
   // Ends the seat's turn, charges it the time held (at least 1 ms, so that
-  // a flood of quick commands also counts) and wakes the least-used waiting
-  // seat (on a tie the one that began waiting first), handing it the turn
-  // once it has waited kHandOffAfterMs.
+  // a flood of quick commands also counts) and hands the turn to the
+  // least-used waiter (on a tie the one that began waiting first) after a
+  // long command or a long wait; otherwise frees it and wakes a waiter.
   void Release(int seat);
-
 
  private:
   struct Seat {
-    std::uint64_t usedUs = 0;  // microseconds: equal commands rarely tie
+    // Written by the seat's own connection, read by the others to choose.
+    std::atomic<std::uint64_t> usedUs{0};  // microseconds: equal commands rarely tie
+    std::uint64_t heldSinceUs = 0;         // while the seat holds the turn
+    // Under queueLock_:
     std::uint64_t arrival = 0;  // order of waiting, for ties
     std::uint64_t waitingSinceUs = 0;
     bool waiting = false;
-    plat::Event turn;
+    bool woken = false;  // its wake-up posted and not yet taken
+    plat::Wakeup wakeup;
   };
 
+  bool LongCommandsAbout(std::uint64_t nowUs) const;
+  bool EnteredForSeat(int seat, bool entering);
+  bool WaitInQueue(int seat);
   std::uint64_t LeastWaitingOr(std::uint64_t otherwise) const;
-  void Grant(int seat, std::uint64_t nowUs);
+  void RaiseToFloor(Seat& seat, std::uint64_t level);
+  void Hold(int seat);
+  void WakeOneWaiter();
+  void Wake(Seat& seat);
 
-  plat::Lock lock_;
+  // The turn itself, held by the seat whose turn it is. reservedFor_ is a
+  // seat the last holder handed it to: anyone else who enters steps aside.
+  static constexpr int kFree = -1;
+  static constexpr int kForEntering = -2;
+  plat::Lock turn_;
+  std::atomic<int> reservedFor_{kFree};
+  std::atomic<int> enteringCount_{0};  // blocked entering turn_ while no long command was about
+  std::atomic<std::uint64_t> holderSinceUs_{0};  // 0 while the turn is free
+  std::atomic<std::uint64_t> longEndedUs_{0};    // when the last long command ended
+  std::atomic<std::uint64_t> servedLevelUs_{0};  // used time of the seat last given a turn
+  std::atomic<int> waitingCount_{0};
+
+  plat::Lock queueLock_;
   Seat seats_[kTurnSeatCount];
-  int holder_ = -1;  // -1: the turn is free
-  int woken_ = -1;   // a waiter woken to take a free turn, not yet running
-  int waitingCount_ = 0;
-  std::uint64_t heldSinceUs_ = 0;
-  std::uint64_t servedLevelUs_ = 0;  // used time of the seat last given a turn
   std::uint64_t nextArrival_ = 0;
 };
 

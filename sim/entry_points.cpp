@@ -9,6 +9,7 @@
 
 #include "platform/confined_file.h"
 #include "platform/platform.h"
+#include "sim/image_paths.h"
 #include "sim/instrument.h"
 #include "sim/request_log.h"
 #include "sim/screen_state.h"
@@ -146,7 +147,7 @@ bool ApplySimulatorOptions(const SimulatorOptions& options, std::shared_ptr<cons
     setup.scenario = std::move(*scenario);
   }
   // Temporaries of captures cut short by a kill are of no use to anyone.
-  plat::RemoveLeftoverParts(options.imageFolder.string().c_str());
+  plat::RemoveLeftoverParts(Utf8Of(options.imageFolder).c_str());
   auto instrument = std::make_unique<SimulatedInstrument>(setup);
   instrument->overrides() = overrides;
   const bool ownClock = clock != nullptr;

@@ -88,6 +88,20 @@ std::size_t AfterRoot(const std::vector<std::string_view>& parts) {
 
 }  // namespace
 
+std::filesystem::path PathFromUtf8(std::string_view text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+std::string GenericUtf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.generic_u8string();
+  return std::string(text.begin(), text.end());
+}
+
 std::optional<std::filesystem::path> MapControlPcPath(std::string_view originalPath, const char** refusal) {
   const char* unused = nullptr;
   const char*& why = refusal != nullptr ? *refusal : unused;
@@ -126,7 +140,7 @@ std::optional<std::filesystem::path> MapControlPcPath(std::string_view originalP
     return std::nullopt;
   }
   std::filesystem::path relative;
-  for (const std::string& name : kept) relative /= name;
+  for (const std::string& name : kept) relative /= PathFromUtf8(name);
   return relative;
 }
 
@@ -136,8 +150,8 @@ bool WriteConfined(const std::filesystem::path& folder, const std::filesystem::p
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   std::vector<std::string> names;
-  for (const std::filesystem::path& part : relative) names.push_back(part.string());
-  return plat::WriteFileBelow(folder.string().c_str(), names, bytes.data(), bytes.size()) == 1;
+  for (const std::filesystem::path& part : relative) names.push_back(Utf8Of(part));
+  return plat::WriteFileBelow(Utf8Of(folder).c_str(), names, bytes.data(), bytes.size()) == 1;
 }
 
 }  // namespace vesk::sim

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,9 +19,14 @@ namespace vesk::sim {
 // names (CON, NUL, COM1...) prefixed with '_'. Nothing when the path names
 // no file (empty, ends in a separator) or has a component or depth beyond
 // the limits; *refusal (when given) then says why. Names in code page 932
-// keep their characters (UTF-8 on POSIX), so two Japanese names never
-// become one file.
+// keep their characters, so two Japanese names never become one file.
 std::optional<std::filesystem::path> MapControlPcPath(std::string_view windowsPath, const char** refusal = nullptr);
+
+// Paths and UTF-8 text, whatever the host's narrow code page: the path
+// class reads a plain string in that code page on Windows.
+std::filesystem::path PathFromUtf8(std::string_view text);
+std::string Utf8Of(const std::filesystem::path& path);
+std::string GenericUtf8Of(const std::filesystem::path& path);  // with '/' between names
 
 inline constexpr std::size_t kLongestComponent = 128;
 inline constexpr std::size_t kDeepestPath = 16;

@@ -19,6 +19,7 @@
 
 #include "platform/platform.h"
 #include "sim/image_files.h"
+#include "sim/image_paths.h"
 #include "sim/screen_state.h"
 #include "sim/specimen_image.h"
 
@@ -228,7 +229,7 @@ std::string StateJson(const ScreenSnapshot& snapshot, std::uint32_t frameNumber)
   json.Text("capturePath", s.capturePath).Field("captureLeftMs", s.captureLeftMs);
   if (s.lastCapture) {
     json.Open("lastCapture", '{').Field("number", s.lastCapture->number).Flag("written", s.lastCapture->written);
-    json.Text("path", s.lastCapture->requestedPath).Text("file", s.lastCapture->file.generic_string());
+    json.Text("path", s.lastCapture->requestedPath).Text("file", GenericUtf8Of(s.lastCapture->file));
     json.Close('}');
   }
   json.Field("scanSpeed", s.scanSpeed).Flag("frozen", s.frozen).Field("frameMs", FrameIntervalMs(s));

@@ -1,6 +1,10 @@
 // Event and WaitGroup on POSIX, built on one monitor: a mutex, a condition
-// and the value it guards.
+// and the value it guards; Wakeup on a semaphore.
 #include "platform/posix/monitor.h"
+
+#include <semaphore.h>
+
+#include <cerrno>
 
 #include "platform/platform.h"
 
@@ -22,6 +26,17 @@ void Event::Reset() {
 }
 bool Event::Wait(std::uint32_t milliseconds) {
   return EventMonitor::In(storage_).WaitFor(milliseconds, [](bool set) { return set; });
+}
+
+Wakeup::Wakeup() {
+  static_assert(sizeof(sem_t) <= sizeof storage_);
+  sem_init(new (storage_) sem_t, 0, 0);
+}
+Wakeup::~Wakeup() { sem_destroy(reinterpret_cast<sem_t*>(storage_)); }
+void Wakeup::Post() { sem_post(reinterpret_cast<sem_t*>(storage_)); }
+void Wakeup::Wait() {
+  while (sem_wait(reinterpret_cast<sem_t*>(storage_)) != 0 && errno == EINTR) {
+  }
 }
 
 WaitGroup::WaitGroup() {

@@ -68,6 +68,7 @@ Lock::Lock() {
 }
 Lock::~Lock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 void Lock::Enter() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+bool Lock::TryEnter() { return pthread_mutex_trylock(reinterpret_cast<pthread_mutex_t*>(storage_)) == 0; }
 void Lock::Leave() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 
 }  // namespace plat

@@ -1,5 +1,6 @@
-// Event and WaitGroup on Windows, from the kernel objects that Windows XP
-// already has: an Event is a manual-reset event; a WaitGroup is a count
+// Event, Wakeup and WaitGroup on Windows, from the kernel objects that
+// Windows XP already has: an Event is a manual-reset event, a Wakeup an
+// auto-reset one; a WaitGroup is a count
 // under a critical section with a manual-reset event that is set exactly
 // while the count is zero. (Condition variables would need Vista.)
 #include <windows.h>
@@ -33,6 +34,14 @@ void Event::Reset() { ::ResetEvent(EventIn(storage_)); }
 bool Event::Wait(std::uint32_t milliseconds) {
   return ::WaitForSingleObject(EventIn(storage_), milliseconds) == WAIT_OBJECT_0;
 }
+
+Wakeup::Wakeup() {
+  static_assert(sizeof(HANDLE) <= sizeof storage_);
+  new (storage_) HANDLE(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+}
+Wakeup::~Wakeup() { ::CloseHandle(EventIn(storage_)); }
+void Wakeup::Post() { ::SetEvent(EventIn(storage_)); }
+void Wakeup::Wait() { ::WaitForSingleObject(EventIn(storage_), INFINITE); }
 
 WaitGroup::WaitGroup() {
   static_assert(sizeof(Counter) <= sizeof storage_);
