@@ -8,8 +8,9 @@ import logging
 from typing import Any, Callable, Dict, List, Optional, Tuple
 
 from ._catalogue import CATALOGUE
+from ._protocol import check_reply
 from ._reply import Reply
-from .errors import ConnectionFailed, ServiceFull
+from .errors import ConnectionFailed, ProtocolError, ServiceFull, VeskError
 
 log = logging.getLogger("vesk")
 
@@ -73,6 +74,23 @@ class Watch:
 
     def broke(self, failure: BaseException) -> None:
         self.cause = "%s: %s" % (type(failure).__name__, failure)
+
+    def accept(self, request: bytes, raw: bytes, text_encoding: str, sequence: int,
+               drop: Callable[[], Any]) -> Reply:
+        """The checked reply to `request`. A reply that does not answer it
+        leaves the stream out of step: the connection is dropped (`drop`)."""
+        try:
+            reply = check_reply(request, raw, text_encoding)
+        except ProtocolError as failure:
+            self.broke(failure)
+            drop()
+            raise
+        except VeskError as failure:
+            log.debug("<- %s #%d %s", request[6:10].decode("ascii", "replace"), sequence, failure)
+            raise
+        log.debug("<- %r", reply)
+        self.note(reply)
+        return reply
 
     def compare(self, before: Dict[str, Any], snapshot: List[Reply]) -> Reconnect:
         """The Reconnect for the readings known `before` against those of the

@@ -19,11 +19,11 @@ from typing import Any, Dict, Generator, List, Optional, Type
 from ._calls import AsyncCalls
 from ._catalogue import CATALOGUE
 from ._operations import Call, Progress, Report, Sleep
-from ._protocol import (HEADER_SIZE, REFUSED_CONNECTION, build_request, check_reply, closed_at_once_error, padded_body,
+from ._protocol import (HEADER_SIZE, REFUSED_CONNECTION, build_request, closed_at_once_error, padded_body,
                         reply_length, service_full_error, timeout_error)
 from ._reply import Reply
 from ._session import SNAPSHOT, Reconnect, ReconnectCallback, Watch, log, may_retry
-from .errors import ConnectionFailed, ProtocolError, VeskError
+from .errors import ConnectionFailed, VeskError
 from .instrument import Instrument
 
 _TICK = 1.0
@@ -185,18 +185,7 @@ class Scope(AsyncCalls):
         finally:
             if ticker is not None:
                 ticker.cancel()
-        try:
-            reply = check_reply(request, raw, self.text_encoding)
-        except ProtocolError as failure:
-            self._watch.broke(failure)
-            self._drop()
-            raise
-        except VeskError as failure:
-            log.debug("<- %s #%d %s", code, self._sequence, failure)
-            raise
-        log.debug("<- %r", reply)
-        self._watch.note(reply)
-        return reply
+        return self._watch.accept(request, raw, self.text_encoding, self._sequence, self._drop)
 
     async def _send_and_receive(self, request: bytes, step: Call) -> bytes:
         reader, writer = self._reader, self._writer

@@ -12,7 +12,7 @@ from typing import Any, Dict, Generator, List, Optional, Type
 from ._calls import Calls
 from ._catalogue import CATALOGUE
 from ._operations import Call, Progress, Report, Sleep
-from ._protocol import (HEADER_SIZE, REFUSED_CONNECTION, build_request, check_reply, closed_at_once_error, padded_body,
+from ._protocol import (HEADER_SIZE, REFUSED_CONNECTION, build_request, closed_at_once_error, padded_body,
                         reply_length, service_full_error, timeout_error)
 from ._reply import Reply
 from ._session import SNAPSHOT, Reconnect, ReconnectCallback, Watch, log, may_retry
@@ -203,18 +203,7 @@ class Scope(Calls):
             self._watch.broke(failure)
             self.close()
             raise
-        try:
-            reply = check_reply(request, raw, self.text_encoding)
-        except ProtocolError as failure:
-            self._watch.broke(failure)
-            self.close()
-            raise
-        except VeskError as failure:
-            log.debug("<- %s #%d %s", code, self._sequence, failure)
-            raise
-        log.debug("<- %r", reply)
-        self._watch.note(reply)
-        return reply
+        return self._watch.accept(request, raw, self.text_encoding, self._sequence, self.close)
 
     def _send_and_receive(self, request: bytes, step: Call, timeout: float) -> bytes:
         sock = self._socket
