@@ -105,8 +105,9 @@ def main():
     if not waits:
         print("bystander: no FXSR served in %.0f s" % arguments.seconds)
     else:
-        print("bystander FXSR: %d served, worst %.1f s, median %.2f s" % (len(waits), max(waits),
-                                                                         statistics.median(waits)))
+        print("bystander FXSR: %d served, worst %.1f s, median %.2f s (first %.1f s, then worst %.1f s)"
+              % (len(waits), max(waits), statistics.median(waits), waits[0], max(waits[1:] or [0.0])))
+        print("waits: %s" % " ".join("%.1f" % wait for wait in waits))
     if loopers > 1:
         print("EFAS served per looper: %s (fewest %d, most %d)" % (counts, min(counts), max(counts)))
 

@@ -31,8 +31,10 @@ std::uint64_t CommandTurns::LeastWaitingOr(std::uint64_t otherwise) const {
   return least;
 }
 
-void CommandTurns::RaiseToFloor(Seat& seat, std::uint64_t level) {
-  const std::uint64_t floor = level > kReturnCreditMs * 1000u ? level - kReturnCreditMs * 1000u : 0;
+void CommandTurns::RaiseToFloor(Seat& seat, std::uint64_t level) const {
+  const std::uint64_t longest = 2 * Used(longestOfLateUs_);
+  const std::uint64_t credit = longest > kReturnCreditMs * 1000u ? longest : kReturnCreditMs * 1000u;
+  const std::uint64_t floor = level > credit ? level - credit : 0;
   if (Used(seat.usedUs) < floor) seat.usedUs.store(floor, std::memory_order_relaxed);
 }
 
@@ -49,13 +51,11 @@ bool CommandTurns::LongCommandsAbout(std::uint64_t now) const {
 }
 
 // Called with turn_ entered: true when the turn is the seat's, false (and
-// turn_ left) when it was handed to another seat, or to the connections
-// that were already waiting to enter when a long command ended (entering:
-// this is one of them).
-bool CommandTurns::EnteredForSeat(int seat, bool entering) {
+// turn_ left) when it was handed to another seat.
+bool CommandTurns::EnteredForSeat(int seat) {
   const int reserved = reservedFor_.load();
   if (reserved == kFree) return true;
-  if (reserved == seat || (reserved == kForEntering && entering)) {
+  if (reserved == seat) {
     reservedFor_.store(kFree);
     return true;
   }
@@ -68,7 +68,7 @@ void CommandTurns::Hold(int index) {
   Seat& seat = seats_[index];
   seat.heldSinceUs = NowUs();
   holderSinceUs_.store(seat.heldSinceUs);
-  if (Used(seat.usedUs) > Used(servedLevelUs_)) servedLevelUs_.store(Used(seat.usedUs), std::memory_order_relaxed);
+  servedLevelUs_.store(Used(seat.usedUs), std::memory_order_relaxed);
 }
 
 void CommandTurns::Wake(Seat& seat) {
@@ -84,9 +84,23 @@ void CommandTurns::WakeOneWaiter() {
   for (Seat& seat : seats_) {
     if (!seat.waiting) continue;
     if (seat.woken) return;
-    if (oldest == nullptr || seat.arrival < oldest->arrival) oldest = &seat;
+    if (oldest == nullptr || seat.arrival.load() < oldest->arrival.load()) oldest = &seat;
   }
   if (oldest != nullptr) Wake(*oldest);
+}
+
+// The least-used seat waiting to enter (and, with queuedToo, under
+// queueLock_, in the queue); on a tie the one that began waiting first.
+CommandTurns::Seat* CommandTurns::MostDeserving(bool queuedToo) {
+  Seat* next = nullptr;
+  for (Seat& seat : seats_) {
+    if (!seat.entering.load() && !(queuedToo && seat.waiting)) continue;
+    if (next == nullptr || Used(seat.usedUs) < Used(next->usedUs) ||
+        (Used(seat.usedUs) == Used(next->usedUs) && seat.arrival.load() < next->arrival.load())) {
+      next = &seat;
+    }
+  }
+  return next;
 }
 
 // Waits in the queue until the turn is handed over or found free; true with
@@ -96,7 +110,7 @@ bool CommandTurns::WaitInQueue(int index) {
   plat::LockGuard guard(queueLock_);
   RaiseToFloor(seat, LeastWaitingOr(Used(servedLevelUs_)));
   seat.waiting = true;
-  seat.arrival = nextArrival_++;
+  seat.arrival.store(nextArrival_.fetch_add(1));
   seat.waitingSinceUs = NowUs();
   // Counted before the turn is tried: a holder releasing meanwhile either
   // sees this waiter and wakes it, or has freed the turn for this try.
@@ -107,7 +121,7 @@ bool CommandTurns::WaitInQueue(int index) {
     const int reserved = reservedFor_.load();
     if (reserved == index) break;  // entered below, once the last holder has left
     if (reserved == kFree && turn_.TryEnter()) {
-      if (EnteredForSeat(index, false)) {
+      if (EnteredForSeat(index)) {
         entered = true;
         break;
       }
@@ -128,15 +142,18 @@ std::uint64_t CommandTurns::Take(int index) {
   Seat& seat = seats_[index];
   RaiseToFloor(seat, Used(servedLevelUs_));
   if (turn_.TryEnter()) {
-    if (EnteredForSeat(index, false)) {
+    if (EnteredForSeat(index)) {
       Hold(index);
       return 0;
     }
   } else if (!LongCommandsAbout(started)) {
+    seat.arrival.store(nextArrival_.fetch_add(1));
+    seat.entering.store(true);
     enteringCount_.fetch_add(1);
     turn_.Enter();
     enteringCount_.fetch_sub(1);
-    if (EnteredForSeat(index, true)) {
+    seat.entering.store(false);
+    if (EnteredForSeat(index)) {
       Hold(index);
       return NowUs() - started;
     }
@@ -144,7 +161,7 @@ std::uint64_t CommandTurns::Take(int index) {
   for (;;) {
     if (WaitInQueue(index)) break;
     turn_.Enter();
-    if (EnteredForSeat(index, false)) break;
+    if (EnteredForSeat(index)) break;
   }
   Hold(index);
   return NowUs() - started;
@@ -155,13 +172,19 @@ void CommandTurns::Release(int index) {
   const std::uint64_t now = NowUs();
   const std::uint64_t held = now - seat.heldSinceUs;
   seat.usedUs.store(Used(seat.usedUs) + (held > kLeastChargeUs ? held : kLeastChargeUs), std::memory_order_relaxed);
+  // Only the holder writes it, so a plain load and store will do.
+  const std::uint64_t longest = Used(longestOfLateUs_);
+  longestOfLateUs_.store(held > longest ? held : longest - longest / 64, std::memory_order_relaxed);
   const bool wasLong = held >= kLongCommandMs * 1000u;
   if (wasLong) longEndedUs_.store(now);
   holderSinceUs_.store(0);
   if (waitingCount_.load() == 0) {
-    // Those waiting to enter came while the long command was young; the
-    // turn is theirs before this connection's next command.
-    if (wasLong && enteringCount_.load() > 0) reservedFor_.store(kForEntering);
+    // Those waiting to enter came while no long command was about; after
+    // one, the least used of them is handed the turn, not whoever enters
+    // first (this connection, with its next command, most often).
+    if (wasLong && enteringCount_.load() > 0) {
+      if (Seat* next = MostDeserving(false)) reservedFor_.store(static_cast<int>(next - seats_));
+    }
     turn_.Leave();
     if (waitingCount_.load() == 0) return;
     plat::LockGuard guard(queueLock_);
@@ -170,17 +193,12 @@ void CommandTurns::Release(int index) {
   }
   {
     plat::LockGuard guard(queueLock_);
-    Seat* next = nullptr;
-    for (Seat& other : seats_) {
-      if (!other.waiting) continue;
-      if (next == nullptr || Used(other.usedUs) < Used(next->usedUs) ||
-          (Used(other.usedUs) == Used(next->usedUs) && other.arrival < next->arrival)) {
-        next = &other;
-      }
-    }
-    if (next != nullptr && (wasLong || now - next->waitingSinceUs >= kHandOffAfterMs * 1000u)) {
+    Seat* next = MostDeserving(true);
+    const bool entering = next != nullptr && next->entering.load();
+    if (next != nullptr && (wasLong || (!entering && now - next->waitingSinceUs >= kHandOffAfterMs * 1000u))) {
+      // A seat entering needs no wake-up: the others step aside until it has entered.
       reservedFor_.store(static_cast<int>(next - seats_));
-      Wake(*next);
+      if (!entering) Wake(*next);
     } else {
       WakeOneWaiter();
     }

@@ -13,10 +13,12 @@
 namespace vesk {
 
 inline constexpr int kTurnSeatCount = 20;  // one per client slot
-// A connection back after a quiet spell is placed at most this far below
-// the least-used waiting connection: ahead of them all, but without the
-// credit of its whole silence, which would let it hold the instrument for as
-// long as it had been away.
+// A connection back after a quiet spell is placed below the least-used
+// waiting connection by twice the longest command of late (at least
+// kReturnCreditMs): ahead of them all, since waiters that share the
+// instrument in turn lie within about one command of each other, but
+// without the credit of its whole silence, which would let it hold the
+// instrument for as long as it had been away.
 inline constexpr std::uint32_t kReturnCreditMs = 1000;
 // A command held this long is a long one: longer than a thread of a busy
 // host is kept from running (a quick command preempted on a loaded machine
@@ -55,8 +57,11 @@ class CommandTurns {
     // Written by the seat's own connection, read by the others to choose.
     std::atomic<std::uint64_t> usedUs{0};  // microseconds: equal commands rarely tie
     std::uint64_t heldSinceUs = 0;         // while the seat holds the turn
+    // Set while its connection waits to enter turn_ directly, as on a plain
+    // lock; such a seat is handed the turn like a queued one.
+    std::atomic<bool> entering{false};
+    std::atomic<std::uint64_t> arrival{0};  // order of waiting, for ties
     // Under queueLock_:
-    std::uint64_t arrival = 0;  // order of waiting, for ties
     std::uint64_t waitingSinceUs = 0;
     bool waiting = false;
     bool woken = false;  // its wake-up posted and not yet taken
@@ -64,10 +69,11 @@ class CommandTurns {
   };
 
   bool LongCommandsAbout(std::uint64_t nowUs) const;
-  bool EnteredForSeat(int seat, bool entering);
+  bool EnteredForSeat(int seat);
+  Seat* MostDeserving(bool queuedToo);
   bool WaitInQueue(int seat);
   std::uint64_t LeastWaitingOr(std::uint64_t otherwise) const;
-  void RaiseToFloor(Seat& seat, std::uint64_t level);
+  void RaiseToFloor(Seat& seat, std::uint64_t level) const;
   void Hold(int seat);
   void WakeOneWaiter();
   void Wake(Seat& seat);
@@ -75,18 +81,18 @@ class CommandTurns {
   // The turn itself, held by the seat whose turn it is. reservedFor_ is a
   // seat the last holder handed it to: anyone else who enters steps aside.
   static constexpr int kFree = -1;
-  static constexpr int kForEntering = -2;
   plat::Lock turn_;
   std::atomic<int> reservedFor_{kFree};
-  std::atomic<int> enteringCount_{0};  // blocked entering turn_ while no long command was about
+  std::atomic<int> enteringCount_{0};
+  std::atomic<std::uint64_t> nextArrival_{0};
   std::atomic<std::uint64_t> holderSinceUs_{0};  // 0 while the turn is free
   std::atomic<std::uint64_t> longEndedUs_{0};    // when the last long command ended
   std::atomic<std::uint64_t> servedLevelUs_{0};  // used time of the seat last given a turn
+  std::atomic<std::uint64_t> longestOfLateUs_{0};  // the longest hold, fading by 1/64 a turn
   std::atomic<int> waitingCount_{0};
 
   plat::Lock queueLock_;
   Seat seats_[kTurnSeatCount];
-  std::uint64_t nextArrival_ = 0;
 };
 
 }  // namespace vesk
