@@ -31,16 +31,41 @@ std::uint64_t CommandTurns::LeastWaitingOr(std::uint64_t otherwise) const {
   return least;
 }
 
-void CommandTurns::RaiseToFloor(Seat& seat, std::uint64_t level) const {
+std::uint64_t CommandTurns::Floor(std::uint64_t level) const {
   const std::uint64_t longest = 2 * Used(longestOfLateUs_);
   const std::uint64_t credit = longest > kReturnCreditMs * 1000u ? longest : kReturnCreditMs * 1000u;
-  const std::uint64_t floor = level > credit ? level - credit : 0;
+  return level > credit ? level - credit : 0;
+}
+
+void CommandTurns::RaiseToFloor(Seat& seat, std::uint64_t level) const {
+  const std::uint64_t floor = Floor(level);
   if (Used(seat.usedUs) < floor) seat.usedUs.store(floor, std::memory_order_relaxed);
 }
 
-void CommandTurns::Join(int seat) {
+void CommandTurns::Join(int seat, std::uint32_t address) {
   plat::LockGuard guard(queueLock_);
-  seats_[seat].usedUs.store(LeastWaitingOr(Used(servedLevelUs_)), std::memory_order_relaxed);
+  const std::uint64_t level = LeastWaitingOr(Used(servedLevelUs_));
+  std::uint64_t start = Floor(level);
+  for (const Departure& departure : departures_) {
+    if (departure.address != address || departure.usedUs <= start) continue;
+    start = departure.usedUs < level ? departure.usedUs : level;
+  }
+  seats_[seat].usedUs.store(start, std::memory_order_relaxed);
+}
+
+void CommandTurns::Leave(int seat, std::uint32_t address) {
+  plat::LockGuard guard(queueLock_);
+  const std::uint64_t used = Used(seats_[seat].usedUs);
+  // The address's entry, or else the one of least use: the least to lose.
+  Departure* entry = &departures_[0];
+  for (Departure& departure : departures_) {
+    if (departure.address == address) {
+      entry = &departure;
+      break;
+    }
+    if (departure.usedUs < entry->usedUs) entry = &departure;
+  }
+  if (entry->address != address || entry->usedUs < used) *entry = Departure{address, used};
 }
 
 bool CommandTurns::LongCommandsAbout(std::uint64_t now) const {

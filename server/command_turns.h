@@ -39,10 +39,15 @@ class CommandTurns {
   CommandTurns(const CommandTurns&) = delete;
   CommandTurns& operator=(const CommandTurns&) = delete;
 
-  // A connection has taken the seat: it starts level with the least-used
-  // waiting connection (or with the last one served, when none waits), so
-  // it neither jumps the queue nor starves.
-  void Join(int seat);
+  // A connection from address has taken the seat. It starts as one back
+  // from a quiet spell would, just ahead of the least-used waiting
+  // connection (or of the last one served, when none waits), so that its
+  // first request waits only for the command in progress; but never below
+  // the use of a connection that left from the same address, up to that
+  // least-used level, so that reconnecting gains nothing.
+  void Join(int seat, std::uint32_t address);
+  // The seat's connection has ended: its use is kept for its address.
+  void Leave(int seat, std::uint32_t address);
   // Blocks until it is the seat's turn; the turn is held until Release.
   // Returns how long it waited, in microseconds.
   std::uint64_t Take(int seat);
@@ -73,6 +78,7 @@ class CommandTurns {
   Seat* MostDeserving(bool queuedToo);
   bool WaitInQueue(int seat);
   std::uint64_t LeastWaitingOr(std::uint64_t otherwise) const;
+  std::uint64_t Floor(std::uint64_t level) const;
   void RaiseToFloor(Seat& seat, std::uint64_t level) const;
   void Hold(int seat);
   void WakeOneWaiter();
@@ -93,6 +99,11 @@ class CommandTurns {
 
   plat::Lock queueLock_;
   Seat seats_[kTurnSeatCount];
+  struct Departure {
+    std::uint32_t address = 0;
+    std::uint64_t usedUs = 0;
+  };
+  Departure departures_[2 * kTurnSeatCount];  // under queueLock_
 };
 
 }  // namespace vesk

@@ -146,7 +146,12 @@ void ServeConnection(ClientSlot& slot) {
   const plat::SocketHandle socket = slot.socket;
   slot.header = slot.messageBuffer;
   slot.body = slot.messageBuffer + kHeaderSize;
-  slot.server->Turns().Join(slot.index);
+  std::uint32_t peer = 0;
+  {
+    plat::LockGuard slotLock(slot.lock);
+    peer = slot.peer;
+  }
+  slot.server->Turns().Join(slot.index, peer);
   Receiver receiver{slot, socket, slot.server->requestTimeoutMs_.load()};
   if (receiver.timeoutMs != 0) plat::Platform().setReceiveTimeout(socket, receiver.timeoutMs);
 
@@ -168,6 +173,8 @@ void ServeConnection(ClientSlot& slot) {
     EndRequest(receiver);
   }
 
+  // Before the slot is freed: then the next connection may take the seat.
+  slot.server->Turns().Leave(slot.index, peer);
   {
     plat::LockGuard slotLock(slot.lock);
     plat::Platform().closeSocket(slot.socket);

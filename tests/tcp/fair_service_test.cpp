@@ -89,7 +89,7 @@ TEST_F(FairServiceTest, QuickReadsWaitOneCommandAndLongCommandsShareTheRestInTur
     ASSERT_EQ(bystander.Receive(70, 10000).size(), 70u);
     const long waitedMs =
         static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count());
-    if (read > 0) worstMs = std::max(worstMs, waitedMs);  // the first joins level with the loopers
+    worstMs = std::max(worstMs, waitedMs);
     std::this_thread::sleep_for(std::chrono::milliseconds(kLongMs / 2));
   }
   stop.store(true);
@@ -104,6 +104,40 @@ TEST_F(FairServiceTest, QuickReadsWaitOneCommandAndLongCommandsShareTheRestInTur
   }
   EXPECT_GE(fewest, 2);
   EXPECT_LE(most, 2 * fewest);
+}
+
+// A client that reconnects for every slow command is a newcomer each time;
+// it must not be placed ahead of the loopers each time, which would give it
+// every other turn.
+TEST_F(FairServiceTest, ReconnectingForEachCommandGainsNoTurns) {
+  MakeMagnificationSlow();
+  const Bytes request = MakeRequest("EMGS", {0, 0, 3, 0xE8});
+  std::atomic<bool> stop{false};
+  std::atomic<int> looperServed[2] = {};
+  std::vector<std::thread> loopers;
+  for (int i = 0; i < 2; ++i) {
+    loopers.emplace_back([&, i] {
+      TestClient client(server.port());
+      for (int queued = 0; queued < 2; ++queued) client.Send(request);
+      while (!stop.load()) {
+        if (client.Receive(20, 10000).size() != 20u) return;
+        ++looperServed[i];
+        client.Send(request);
+      }
+    });
+  }
+  int reconnectorServed = 0;
+  const Clock::time_point until = Clock::now() + std::chrono::milliseconds(24 * kLongMs);
+  while (Clock::now() < until) {
+    TestClient client(server.port());
+    ASSERT_TRUE(client.Send(request));
+    ASSERT_EQ(client.Receive(20, 10000).size(), 20u);
+    ++reconnectorServed;
+  }
+  stop.store(true);
+  for (std::thread& looper : loopers) looper.join();
+  // Placed ahead on every connection it would have about 12 of the 24 turns.
+  EXPECT_LE(reconnectorServed, std::min(looperServed[0].load(), looperServed[1].load()) + 2);
 }
 
 TEST_F(FairServiceTest, ClientThatLeftBeforeItsTurnHasNothingRun) {
