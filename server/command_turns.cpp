@@ -17,6 +17,18 @@ constexpr std::uint64_t kLeastChargeUs = 1000;
 
 std::uint64_t Used(const std::atomic<std::uint64_t>& used) { return used.load(std::memory_order_relaxed); }
 
+// Raised, never lowered, also while another thread raises it.
+void RaiseTo(std::atomic<std::uint64_t>& used, std::uint64_t floor) {
+  std::uint64_t now = Used(used);
+  while (now < floor && !used.compare_exchange_weak(now, floor, std::memory_order_relaxed)) {
+  }
+}
+
+// A connection that opens this soon before one from its address leaves has
+// most likely replaced it (the old one's end is seen only after the new one
+// has been accepted).
+constexpr std::uint64_t kReplacedWithinUs = 1000000;
+
 }  // namespace
 
 std::uint64_t CommandTurns::LeastWaitingOr(std::uint64_t otherwise) const {
@@ -37,10 +49,7 @@ std::uint64_t CommandTurns::Floor(std::uint64_t level) const {
   return level > credit ? level - credit : 0;
 }
 
-void CommandTurns::RaiseToFloor(Seat& seat, std::uint64_t level) const {
-  const std::uint64_t floor = Floor(level);
-  if (Used(seat.usedUs) < floor) seat.usedUs.store(floor, std::memory_order_relaxed);
-}
+void CommandTurns::RaiseToFloor(Seat& seat, std::uint64_t level) const { RaiseTo(seat.usedUs, Floor(level)); }
 
 void CommandTurns::Join(int seat, std::uint32_t address) {
   plat::LockGuard guard(queueLock_);
@@ -50,7 +59,10 @@ void CommandTurns::Join(int seat, std::uint32_t address) {
     if (departure.address != address || departure.usedUs <= start) continue;
     start = departure.usedUs < level ? departure.usedUs : level;
   }
-  seats_[seat].usedUs.store(start, std::memory_order_relaxed);
+  Seat& joined = seats_[seat];
+  joined.usedUs.store(start, std::memory_order_relaxed);
+  joined.address = address;
+  joined.joinedUs = NowUs();
 }
 
 void CommandTurns::Leave(int seat, std::uint32_t address) {
@@ -66,6 +78,12 @@ void CommandTurns::Leave(int seat, std::uint32_t address) {
     if (departure.usedUs < entry->usedUs) entry = &departure;
   }
   if (entry->address != address || entry->usedUs < used) *entry = Departure{address, used};
+  const std::uint64_t level = LeastWaitingOr(Used(servedLevelUs_));
+  const std::uint64_t now = NowUs();
+  for (Seat& other : seats_) {
+    if (&other == &seats_[seat] || other.address != address || now - other.joinedUs >= kReplacedWithinUs) continue;
+    RaiseTo(other.usedUs, used < level ? used : level);
+  }
 }
 
 bool CommandTurns::LongCommandsAbout(std::uint64_t now) const {
@@ -196,7 +214,7 @@ void CommandTurns::Release(int index) {
   Seat& seat = seats_[index];
   const std::uint64_t now = NowUs();
   const std::uint64_t held = now - seat.heldSinceUs;
-  seat.usedUs.store(Used(seat.usedUs) + (held > kLeastChargeUs ? held : kLeastChargeUs), std::memory_order_relaxed);
+  seat.usedUs.fetch_add(held > kLeastChargeUs ? held : kLeastChargeUs, std::memory_order_relaxed);
   // Only the holder writes it, so a plain load and store will do.
   const std::uint64_t longest = Used(longestOfLateUs_);
   longestOfLateUs_.store(held > longest ? held : longest - longest / 64, std::memory_order_relaxed);

@@ -46,7 +46,8 @@ class CommandTurns {
   // the use of a connection that left from the same address, up to that
   // least-used level, so that reconnecting gains nothing.
   void Join(int seat, std::uint32_t address);
-  // The seat's connection has ended: its use is kept for its address.
+  // The seat's connection has ended: its use is kept for its address, and
+  // passed on to a connection from there that has only just started.
   void Leave(int seat, std::uint32_t address);
   // Blocks until it is the seat's turn; the turn is held until Release.
   // Returns how long it waited, in microseconds.
@@ -67,6 +68,8 @@ class CommandTurns {
     std::atomic<bool> entering{false};
     std::atomic<std::uint64_t> arrival{0};  // order of waiting, for ties
     // Under queueLock_:
+    std::uint32_t address = 0;  // of its connection
+    std::uint64_t joinedUs = 0;
     std::uint64_t waitingSinceUs = 0;
     bool waiting = false;
     bool woken = false;  // its wake-up posted and not yet taken
